@@ -1,0 +1,85 @@
+#include "engine/update.h"
+
+#include "engine/connect.h"
+#include "engine/progress.h"
+#include "engine/transfer.h"
+#include "image/image_file.h"
+#include "protocol/messages.h"
+
+namespace kfw {
+
+void WaitWithProgress(uint8_t ticks) {
+  SetProgress(TextTable[kTextDelaying], 0);
+  for (uint8_t i = 0; i != ticks && !CancelRequested(); ++i) {
+    SetProgress(TextTable[kTextDelaying], static_cast<uint32_t>(i) * 100 / ticks);
+    WaitTicks(1);
+  }
+  SetProgress(TextTable[kTextDelaying], 100);
+}
+
+ResultCode ReadUpdatedVersion(DeviceInfo& device, uint32_t attempts) {
+  OpenProgress();
+  SetProgress(TextTable[kTextReadingVersion], 0);
+  ResultCode result = kResponseTimeout;
+  for (uint32_t attempt = 1; attempt <= attempts; ++attempt) {
+    SetProgress(TextTable[kTextReadingVersion], attempt * 100 / attempts);
+    result = ReadDeviceStatus(device);
+    if (result != kResponseTimeout) break;
+  }
+  CloseProgress();
+  return result;
+}
+
+ResultCode RunUpdate(const uint8_t* imageBytes, uint32_t length, DeviceInfo& device) {
+  ResultCode result = Connect(device);
+  if (result != kOk) return result;
+  result = ValidateImage(imageBytes, length);
+  if (result != kOk) return result;
+
+  OpenProgress();
+  ClearCancel();
+
+  const uint32_t streamOffset = RecordStreamOffset(imageBytes[0]);
+  const uint8_t* cursor = imageBytes + streamOffset;
+  uint32_t remaining = length - streamOffset;
+
+  // The file has been validated, so every record lies within it; the argument reads are guarded
+  // all the same, a walk that runs out of bytes ending as an end record would.
+  while (!CancelRequested() && result == kOk && remaining != 0) {
+    const uint8_t type = *cursor++;
+    --remaining;
+    if (type == kRecordEnd) break;
+    if ((type == kRecordDelay || type == kRecordReset) && remaining == 0) break;
+    switch (type) {
+      case kRecordDelay: {
+        const uint8_t ticks = *cursor++;
+        --remaining;
+        WaitWithProgress(ticks);
+        break;
+      }
+      case kRecordReset: {
+        const uint8_t argument = *cursor++;
+        --remaining;
+        SendReset(argument);
+        WaitTicks(kResetRecordPauseTicks);
+        break;
+      }
+      case kRecordImage:
+        result = TransferImage(cursor, remaining, device);
+        break;
+      default:  // no-op
+        break;
+    }
+  }
+  CloseProgress();
+
+  if (CancelRequested()) {
+    result = kCanceled;
+  } else if (result == kOk) {
+    result = ReadUpdatedVersion(device, kUpdatedVersionAttempts);
+  }
+  if (result == kOk) SendReset(kFinalResetArgument);
+  return result;
+}
+
+}  // namespace kfw

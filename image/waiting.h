@@ -1,0 +1,47 @@
+// Waiting: the clock every pause goes through, and the cancel flag every waiting loop polls.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+namespace kfw {
+
+// Every pause of the procedures goes through the installed clock, so tests and the benchmark can
+// run them in virtual time while the simulated module answers at exact virtual instants.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual void SleepMilliseconds(uint32_t milliseconds) = 0;
+  // Monotonic time in microseconds, from an arbitrary origin.
+  virtual uint64_t NowMicroseconds() = 0;
+};
+
+// The real clock: sleeps the calling thread.
+Clock& SystemClock();
+
+// nullptr restores SystemClock().
+void InstallClock(Clock* clock);
+Clock& CurrentClock();
+
+// One tick is 100 ms: the unit of every delay and reply time-out.
+inline constexpr uint32_t kTickMilliseconds = 100;
+
+// Sleeps n ticks. Only the low 8 bits of n count: at most 255 ticks, 25.5 s.
+void WaitTicks(uint32_t n);
+
+// Set by the progress window's Cancel (RequestCancel), cleared when a connect or update starts,
+// polled by every waiting loop.
+extern std::atomic<uint8_t> CancelFlag;
+
+// What the progress window's Cancel button (and the terminal's Ctrl-C) does: raise CancelFlag.
+// Async-signal-safe.
+void RequestCancel();
+
+bool CancelRequested();
+void ClearCancel();
+
+namespace internal {
+void ResetWaitingState();
+}
+
+}  // namespace kfw

@@ -1,0 +1,205 @@
+#include "midi/ports.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+
+#include "image/report.h"
+#include "midi/device.h"
+#include "midi/reception.h"
+#include "midi/transmission.h"
+
+namespace kfw {
+
+int32_t inputBus = -1;
+int32_t outputBus = -1;
+
+namespace {
+
+std::atomic<PortListWindow*> installedWindow{nullptr};
+std::atomic<PortSettingsStore*> installedStore{nullptr};
+
+// Device numbers of the entries after position 0, and their names.
+std::vector<uint32_t> inputDevices;
+std::vector<uint32_t> outputDevices;
+std::vector<std::string> inputNames;
+std::vector<std::string> outputNames;
+
+void AddEntry(int list, const std::string& text) {
+  if (PortListWindow* window = installedWindow.load()) window->AddPortEntry(list, text);
+}
+
+void SelectEntry(int list, int32_t position) {
+  if (PortListWindow* window = installedWindow.load()) window->SelectPortEntry(list, position);
+}
+
+void ShowOpenFailure(const char* format, MmResult result) {
+  char text[256];
+  std::snprintf(text, sizeof text, format, static_cast<unsigned long>(result));
+  ShowError(text);
+}
+
+int32_t DeviceAt(const std::vector<uint32_t>& devices, int32_t position) {
+  if (position < 1 || static_cast<size_t>(position) > devices.size()) return -1;
+  return static_cast<int32_t>(devices[static_cast<size_t>(position) - 1]);
+}
+
+}  // namespace
+
+void InstallPortListWindow(PortListWindow* window) { installedWindow.store(window); }
+
+void InstallPortSettingsStore(PortSettingsStore* store) { installedStore.store(store); }
+
+void EnableUpdate(uint32_t flag) {
+  if (PortListWindow* window = installedWindow.load()) window->EnableUpdate((flag & 0xFF) != 0);
+}
+
+bool FillPortLists() {
+  inputDevices.clear();
+  outputDevices.clear();
+  inputNames.clear();
+  outputNames.clear();
+
+  const uint32_t inputCount = MidiInGetNumDevs();
+  if (inputCount == 0) {
+    ShowError("No MIDI input buses available! Please install your MIDI interface's Windows driver");
+    return false;
+  }
+  AddEntry(kReceiveFromList, kChooseAPort);
+  SelectEntry(kReceiveFromList, 0);
+  for (uint32_t device = 0; device < inputCount; ++device) {
+    std::string name;
+    if (MidiInGetDevCaps(device, name) != kMmNoError) continue;
+    AddEntry(kReceiveFromList, name);
+    inputDevices.push_back(device);
+    inputNames.push_back(name);
+  }
+
+  const uint32_t outputCount = MidiOutGetNumDevs();
+  if (outputCount == 0) {
+    ShowError("No MIDI output buses available! Please install your MIDI card's Windows driver");
+    return false;
+  }
+  AddEntry(kTransmitToList, kChooseAPort);
+  SelectEntry(kTransmitToList, 0);
+  for (uint32_t device = 0; device < outputCount; ++device) {
+    std::string name;
+    if (MidiOutGetDevCaps(device, name) != kMmNoError) continue;
+    AddEntry(kTransmitToList, name);
+    outputDevices.push_back(device);
+    outputNames.push_back(name);
+  }
+  return true;
+}
+
+int32_t InputDeviceAt(int32_t position) { return DeviceAt(inputDevices, position); }
+int32_t OutputDeviceAt(int32_t position) { return DeviceAt(outputDevices, position); }
+const std::vector<std::string>& InputPortNames() { return inputNames; }
+const std::vector<std::string>& OutputPortNames() { return outputNames; }
+
+bool OpenPorts(int32_t inputDevice, int32_t outputDevice) {
+  HMidiIn input = nullptr;
+  MmResult result = MidiInOpen(&input, static_cast<uint32_t>(inputDevice), MidiInputCallback, 0,
+                               kCallbackFunction);
+  if (result != kMmNoError) {
+    ShowOpenFailure("midiInOpen returned %.8lx. Is the MIDI port currently in use?\n", result);
+    return false;
+  }
+  midiIn.store(input);
+
+  inputHeader = MidiHdr{};
+  inputHeader.dwBufferLength = kInputBufferSize;
+  inputHeader.lpData = inputBuffer;
+  result = MidiInPrepareHeader(input, &inputHeader, sizeof(MidiHdr));
+  if (result != kMmNoError) {
+    MidiInClose(input);
+    ShowOpenFailure("midiInPrepareHeader returned %.8lx\n", result);
+    return false;
+  }
+  result = MidiInAddBuffer(input, &inputHeader, sizeof(MidiHdr));
+  if (result != kMmNoError) {
+    MidiInClose(input);
+    ShowOpenFailure("midiInAddBuffer returned %.8lx\n", result);
+    return false;
+  }
+  MidiInStart(input);
+
+  HMidiOut output = nullptr;
+  result = MidiOutOpen(&output, static_cast<uint32_t>(outputDevice), 0, 0, kCallbackNull);
+  if (result != kMmNoError) {
+    MidiInStop(input);
+    MidiInClose(input);
+    ShowOpenFailure("midiOutOpen returned %.8lx. Is the MIDI port currently in use?\n", result);
+    return false;
+  }
+  midiOut.store(output);
+  return true;
+}
+
+void ClosePorts() {
+  const HMidiIn input = midiIn.load();
+  const HMidiOut output = midiOut.load();
+  MidiOutClose(output);
+  MidiInStop(input);
+  // The reset hands the buffer back empty; the callback does not queue an empty buffer again,
+  // which is what lets the unprepare and close succeed.
+  MidiInReset(input);
+  MidiInUnprepareHeader(input, &inputHeader, sizeof(MidiHdr));
+  MidiInClose(input);
+  midiIn.store(nullptr);
+  midiOut.store(nullptr);
+}
+
+bool SavePortSettings() {
+  PortSettingsStore* store = installedStore.load();
+  if (!store || !store->Open()) {
+    EnableUpdate(0);
+    return false;
+  }
+  if (!store->Write(kInputBusValue, inputBus)) {
+    ShowError("Unable to set the Input Bus info to the registry.");
+    EnableUpdate(0);
+    store->Close();
+    return false;
+  }
+  if (!store->Write(kOutputBusValue, outputBus)) {
+    ShowError("Unable to set the Output Bus info to the registry.");
+    EnableUpdate(0);
+    store->Close();
+    return false;
+  }
+  store->Close();
+  return true;
+}
+
+bool LoadPortSettings() {
+  PortSettingsStore* store = installedStore.load();
+  if (!store || !store->Open()) {
+    EnableUpdate(0);
+    return false;
+  }
+  if (!store->Read(kInputBusValue, inputBus) || !store->Read(kOutputBusValue, outputBus)) {
+    EnableUpdate(0);
+    store->Close();
+    return false;
+  }
+  SelectEntry(kReceiveFromList, inputBus);
+  SelectEntry(kTransmitToList, outputBus);
+  store->Close();
+  return true;
+}
+
+namespace internal {
+void ResetPortState() {
+  inputBus = -1;
+  outputBus = -1;
+  inputDevices.clear();
+  outputDevices.clear();
+  inputNames.clear();
+  outputNames.clear();
+  InstallPortListWindow(nullptr);
+  InstallPortSettingsStore(nullptr);
+}
+}  // namespace internal
+
+}  // namespace kfw

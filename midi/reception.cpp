@@ -1,0 +1,178 @@
+#include "midi/reception.h"
+
+#include <cstring>
+
+#include "image/image_file.h"
+#include "image/report.h"
+#include "image/waiting.h"
+
+namespace kfw {
+
+std::atomic<HMidiIn> midiIn{nullptr};
+uint8_t inputBuffer[kInputBufferSize];
+MidiHdr inputHeader;
+ReplyRingStorage ReplyRing;
+std::atomic<uint32_t> receiveParserState{kParserIdle};
+
+namespace {
+
+constexpr uint32_t kIndexMask = 0xFF;
+constexpr uint32_t kGenerationStep = 0x100;
+
+uint32_t Index(uint32_t position) { return position & kIndexMask; }
+
+uint32_t NextIndex(uint32_t index) { return index + 1 == kReplyRingSize ? 0 : index + 1; }
+
+// The read position one byte further on, with a new generation.
+uint32_t Advanced(uint32_t readPos) {
+  return ((readPos & ~kIndexMask) + kGenerationStep) | NextIndex(Index(readPos));
+}
+
+void AppendToRing(uint8_t byte) {
+  const uint32_t write = ReplyRing.writePos.load(std::memory_order_relaxed);
+  const uint32_t nextWrite = NextIndex(write);
+  // Full: drop the oldest unread byte before the new one is published, so the reader never sees
+  // a full ring as an empty one. If the reader takes that byte first, its CAS wins and ours fails,
+  // which is just as good: there is room again.
+  uint32_t read = ReplyRing.readPos.load(std::memory_order_acquire);
+  if (Index(read) == nextWrite) {
+    ReplyRing.readPos.compare_exchange_strong(read, Advanced(read), std::memory_order_acq_rel);
+  }
+  ReplyRing.bytes[write].store(byte, std::memory_order_relaxed);
+  ReplyRing.writePos.store(nextWrite, std::memory_order_release);
+}
+
+// Takes the oldest unread byte; false when the ring is empty.
+bool TakeFromRing(uint8_t& byte) {
+  uint32_t read = ReplyRing.readPos.load(std::memory_order_acquire);
+  for (;;) {
+    const uint32_t write = ReplyRing.writePos.load(std::memory_order_acquire);
+    if (Index(read) == write) return false;
+    byte = ReplyRing.bytes[Index(read)].load(std::memory_order_relaxed);
+    // A failed CAS means the writer dropped this byte meanwhile: read reloads, try the next one.
+    if (ReplyRing.readPos.compare_exchange_weak(read, Advanced(read), std::memory_order_acq_rel,
+                                                std::memory_order_acquire)) {
+      return true;
+    }
+  }
+}
+
+bool IsStatusByte(uint8_t byte) { return byte >= 0x80; }
+
+}  // namespace
+
+void FeedReceivedByte(uint8_t byte) {
+  uint32_t state = receiveParserState.load(std::memory_order_relaxed);
+  if (IsStatusByte(byte) && byte != 0xF0 && byte != 0xF7) state = kParserIdle;
+
+  switch (state) {
+    case kParserIdle:
+      if (byte == 0xF0) state = kParserStartSeen;
+      break;
+    case kParserStartSeen:
+      if (byte == 0x00) {
+        state = kParserCompanyHigh;
+      } else if (byte != 0xF0) {
+        state = kParserIdle;
+      }
+      break;
+    case kParserCompanyHigh: {
+      const uint16_t company = receivedCompanyId.load(std::memory_order_relaxed);
+      receivedCompanyId.store(static_cast<uint16_t>((byte << 8) | (company & 0x00FF)),
+                              std::memory_order_relaxed);
+      state = kParserCompanyLow;
+      break;
+    }
+    case kParserCompanyLow: {
+      const uint16_t company = receivedCompanyId.load(std::memory_order_relaxed);
+      receivedCompanyId.store(static_cast<uint16_t>((company & 0xFF00) | byte),
+                              std::memory_order_relaxed);
+      state = kParserProductByte;
+      break;
+    }
+    case kParserProductByte:
+      receivedProductId.store(byte, std::memory_order_relaxed);
+      state = kParserSkipByte;
+      break;
+    case kParserSkipByte:
+      state = kParserBody;
+      break;
+    case kParserBody:
+      AppendToRing(byte);
+      if (byte == 0xF7) state = kParserIdle;
+      break;
+    default:
+      state = kParserIdle;
+      break;
+  }
+  receiveParserState.store(state, std::memory_order_relaxed);
+}
+
+void MidiInputCallback(HMidiIn, uint32_t message, uintptr_t, uintptr_t, uintptr_t) {
+  if (message != kMimLongData) return;
+  // A driver never records more than the buffer holds; if one claimed to, we would read past it.
+  uint32_t recorded = inputHeader.dwBytesRecorded;
+  if (recorded > kInputBufferSize) recorded = kInputBufferSize;
+  for (uint32_t i = 0; i < recorded; ++i) FeedReceivedByte(inputBuffer[i]);
+  TraceBytes("RX: ", inputBuffer, recorded);
+
+  // An empty return is how a reset gives the buffer back for good: queuing it again would keep
+  // the device from closing.
+  if (recorded == 0) return;
+
+  std::memset(inputBuffer, 0, sizeof inputBuffer);
+  inputHeader.dwBufferLength = kInputBufferSize;
+  inputHeader.lpData = inputBuffer;
+  inputHeader.dwBytesRecorded = 0;
+  const MmResult result = MidiInAddBuffer(midiIn.load(std::memory_order_acquire), &inputHeader,
+                                          sizeof(MidiHdr));
+  if (result != kMmNoError) {
+    FatalMidiError("midiInAddBuffer returned %.8lx\n", static_cast<unsigned long>(result));
+  }
+}
+
+void FlushReplies() {
+  receiveParserState.store(kParserIdle, std::memory_order_relaxed);
+  ReplyRing.readPos.store(0, std::memory_order_release);
+  ReplyRing.writePos.store(0, std::memory_order_release);
+}
+
+ResultCode ReadReply(uint8_t* buffer, uint32_t capacity, uint32_t* count, uint32_t timeoutTicks) {
+  std::memset(buffer, 0, capacity);
+  if (count) *count = 0;
+  if (capacity == 0) return kResponseTooLong;  // no room even for the first byte
+  uint32_t left = capacity;
+  while (timeoutTicks != 0 && !CancelRequested()) {
+    uint8_t byte;
+    if (!TakeFromRing(byte)) {
+      WaitTicks(1);
+      --timeoutTicks;
+      continue;
+    }
+    if (byte == 0xF7) return kOk;
+    buffer[capacity - left] = byte;
+    --left;
+    if (count) ++*count;
+    if (left == 0) return kResponseTooLong;
+  }
+  return CancelRequested() ? kCanceled : kResponseTimeout;
+}
+
+uint32_t ReplyRingUnreadCount() {
+  const uint32_t read = Index(ReplyRing.readPos.load(std::memory_order_acquire));
+  const uint32_t write = ReplyRing.writePos.load(std::memory_order_acquire);
+  return write >= read ? write - read : write + kReplyRingSize - read;
+}
+
+namespace internal {
+void ResetReceptionState() {
+  midiIn.store(nullptr);
+  std::memset(inputBuffer, 0, sizeof inputBuffer);
+  inputHeader = MidiHdr{};
+  for (auto& byte : ReplyRing.bytes) byte.store(0, std::memory_order_relaxed);
+  FlushReplies();
+  ResetReceivedIdentifiers();
+}
+}  // namespace internal
+
+}  // namespace kfw

@@ -1,0 +1,24 @@
+// SysEx transmission: one whole message at a time, returning only when its bytes have left.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "midi/device.h"
+
+namespace kfw {
+
+// The open MIDI output, none while closed. Opened and closed by the port code.
+extern std::atomic<HMidiOut> midiOut;
+
+// How often the unprepare call is repeated while the device reports the message still playing,
+// each repeat followed by 100 ms: 30 s in all, enough for the largest block at 31250 baud several
+// times over. A device still busy after that is treated as a failed send.
+inline constexpr uint32_t kMaxStillPlayingRepeats = 300;
+
+// Traces "TX: ..." when the trace is on, then sends F0 ... F7 as one long message and waits until
+// the device is done with it. A failure of the MIDI service ends the process with the failing
+// call's text and code (FatalMidiError).
+void SendSysEx(const uint8_t* bytes, uint32_t length);
+
+}  // namespace kfw

@@ -1,0 +1,80 @@
+// The simulated module behind the device layer: one input port ("Receive from") and one output
+// port ("Transmit to"), joined to a SimulatedModule by a modelled MIDI link.
+//
+// The link: each direction carries one byte at a time, 320 microseconds a byte at 31250 baud (10
+// bits a byte), or instantly when unlimited, as over USB. A message sent by the program counts as
+// drained when its last byte has reached the module. Replies reach the program's driver in
+// deliveries: by default a whole message at once when its F7 has arrived; with deliveryChunk set,
+// every deliveryChunk bytes, at least chunkSpacingMicros apart, and the driver then hands each
+// delivery back as a buffer of its own, as slow or packet-based drivers do.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "midi/port_layer.h"
+#include "sim/module.h"
+#include "sim/timeline.h"
+
+namespace kfw {
+
+struct LinkSettings {
+  uint32_t baud = 31250;  // 0: unlimited
+  uint32_t deliveryChunk = 0;  // 0: whole messages
+  uint64_t chunkSpacingMicros = 0;
+};
+
+inline constexpr const char* kSimulatedPortName = "Simulated QX-412";
+
+class SimulatedPortBackend final : public PortBackend {
+ public:
+  // module and timeline must outlive the backend and every port opened from it.
+  SimulatedPortBackend(SimulatedModule& module, Timeline& timeline, LinkSettings settings = {});
+  ~SimulatedPortBackend() override;
+
+  std::string Name() const override { return "simulator"; }
+  void ListPorts(std::vector<std::string>& inputs, std::vector<std::string>& outputs) override;
+  MmResult OpenInput(const std::string& port, ByteSink sink,
+                     std::unique_ptr<InputConnection>& connection) override;
+  MmResult OpenOutput(const std::string& port,
+                      std::unique_ptr<OutputConnection>& connection) override;
+  bool ReturnsBufferPerDelivery() const override { return settings_.deliveryChunk != 0; }
+
+  // Bytes the program has sent, in all; for the benchmark's figures.
+  uint64_t BytesToModule();
+  uint64_t BytesToHost();
+
+ private:
+  class Input;
+  class Output;
+  friend class Input;
+  friend class Output;
+
+  uint64_t ByteMicros() const;
+  // Host to module: returns the instant the last byte arrives.
+  uint64_t SendToModule(const uint8_t* bytes, uint32_t length);
+  // Module to host, after delayMicros of the module's work.
+  void SendToHost(std::vector<uint8_t> bytes, uint64_t delayMicros);
+  void DeliverToHost(std::vector<uint8_t> bytes);
+
+  SimulatedModule& module_;
+  Timeline& timeline_;
+  LinkSettings settings_;
+  // Shared with the actions in the timeline, which may outlive a port.
+  struct Shared {
+    std::mutex mutex;
+    ByteSink sink;  // the open input, if any
+    bool alive = true;
+  };
+  std::shared_ptr<Shared> shared_;
+  std::mutex wireMutex_;
+  uint64_t toModuleFreeAt_ = 0;
+  uint64_t toHostFreeAt_ = 0;
+  uint64_t lastDeliveryAt_ = 0;
+  uint64_t bytesToModule_ = 0;
+  uint64_t bytesToHost_ = 0;
+};
+
+}  // namespace kfw

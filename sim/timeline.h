@@ -1,0 +1,66 @@
+// Time for the simulated module: virtual (tests, the benchmark) or real (people trying the
+// program without hardware).
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "image/waiting.h"
+
+namespace kfw {
+
+// Runs actions at given instants.
+class Timeline {
+ public:
+  virtual ~Timeline() = default;
+  virtual uint64_t NowMicroseconds() = 0;
+  // Runs action at `when` (or at once, if that has passed), after every action due earlier;
+  // actions due at the same instant run in the order they were scheduled.
+  virtual void At(uint64_t when, std::function<void()> action) = 0;
+};
+
+// Virtual time, for tests and the benchmark: also the procedures' clock. A sleep advances time to
+// its end, running every action that falls due on the way on the sleeping thread, so replies reach
+// the reply ring at exact virtual instants and a 30-second time-out costs no real time.
+class VirtualTime final : public Clock, public Timeline {
+ public:
+  void SleepMilliseconds(uint32_t milliseconds) override;
+  uint64_t NowMicroseconds() override;
+  void At(uint64_t when, std::function<void()> action) override;
+
+  // Advances to `when`, running what falls due.
+  void RunUntil(uint64_t when);
+  size_t PendingActions();
+
+ private:
+  std::mutex mutex_;
+  uint64_t now_ = 0;
+  uint64_t sequence_ = 0;
+  std::map<std::pair<uint64_t, uint64_t>, std::function<void()>> actions_;
+};
+
+// Real time: a thread of its own runs each action at its instant. That thread is the simulated
+// driver's thread, on which the input callback runs.
+class RealTimeline final : public Timeline {
+ public:
+  RealTimeline();
+  ~RealTimeline() override;
+  uint64_t NowMicroseconds() override;
+  void At(uint64_t when, std::function<void()> action) override;
+
+ private:
+  void Run();
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stopping_ = false;
+  uint64_t sequence_ = 0;
+  std::map<std::pair<uint64_t, uint64_t>, std::function<void()>> actions_;
+  std::thread thread_;
+};
+
+}  // namespace kfw
