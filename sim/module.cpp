@@ -17,6 +17,11 @@ void SimulatedModule::SetEmitter(Emitter emitter) {
   emitter_ = std::move(emitter);
 }
 
+void SimulatedModule::SetObserver(std::function<void(const ModuleEvent&)> observer) {
+  std::lock_guard lock(mutex_);
+  observer_ = std::move(observer);
+}
+
 void SimulatedModule::SetVersionAfterUpdate(uint8_t major, uint8_t minor) {
   std::lock_guard lock(mutex_);
   versionAfterUpdate_ = std::make_pair(major, minor);
@@ -230,6 +235,7 @@ void SimulatedModule::HandleCommand(const std::vector<uint8_t>& message) {
       break;
   }
   events_.push_back(event);
+  if (observer_) observer_(event);
 }
 
 }  // namespace kfw

@@ -74,6 +74,9 @@ class SimulatedModule {
                            ModuleTiming timing = {});
 
   void SetEmitter(Emitter emitter);
+  // Called (under the module's lock, on the thread that delivered the bytes) after every command
+  // the module has acted on; tests use it to act at an exact point of a procedure.
+  void SetObserver(std::function<void(const ModuleEvent&)> observer);
   // Bytes from the host as they arrive; commands are acted on when their F7 arrives.
   void Receive(const uint8_t* bytes, size_t count);
 
@@ -105,6 +108,7 @@ class SimulatedModule {
   ModuleFaults faults_;
   ModuleTiming timing_;
   Emitter emitter_;
+  std::function<void(const ModuleEvent&)> observer_;
   std::optional<std::pair<uint8_t, uint8_t>> versionAfterUpdate_;
 
   std::vector<uint8_t> incoming_;

@@ -1,0 +1,34 @@
+// The one list of the MIDI backends of this build, and the device layer made from them.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "midi/port_layer.h"
+
+namespace kfw {
+
+struct BackendOptions {
+  // Raw MIDI device files or terminals to list besides the ALSA rawmidi devices found under
+  // /dev/snd; each path serves as both an input and an output.
+  std::vector<std::string> rawDevicePaths;
+  // Off in tests that must not touch the machine's ALSA or JACK.
+  bool systemBackends = true;
+  // Appended after the system backends, in order: the simulated module's ports, when the user
+  // asked for them.
+  std::vector<std::unique_ptr<PortBackend>> extraBackends;
+};
+
+// The device layer of a running program: on Linux the ALSA sequencer and JACK (through RtMidi),
+// then raw MIDI devices, then the extra backends. Backends that cannot start (no ALSA sequencer,
+// no JACK server) list no ports.
+std::unique_ptr<PortsDeviceLayer> MakeStandardDeviceLayer(BackendOptions options);
+
+// The names of the backends compiled in, for --version and diagnostics.
+std::vector<std::string> CompiledBackendNames();
+
+// True when KFW_SIMULATOR is set to 1, yes or true: the front ends then list the simulated module.
+bool SimulatorRequestedByEnvironment();
+
+}  // namespace kfw

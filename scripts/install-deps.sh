@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs, from Debian 12's packages, everything the project needs to build, test and run:
+# compilers and CMake, GoogleTest, clang with libFuzzer, RtMidi, ALSA and JACK (with the jackd2
+# server the JACK tests start), Qt 6 Widgets, and Xvfb for the screenshots.
+# Packages already present are left as they are; nothing is installed when all are there.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  googletest libgtest-dev libgmock-dev
+  clang libclang-rt-14-dev
+  librtmidi-dev libasound2-dev libjack-jackd2-dev jackd2
+  qt6-base-dev libgl-dev
+  xvfb xauth
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+    missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+echo "installing: ${missing[*]}"
+$sudo apt-get update -qq
+# jackd2 asks whether to enable real-time scheduling; answer for it.
+echo "jackd2 jackd/tweak_rt_limits boolean false" | $sudo debconf-set-selections
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
