@@ -10,8 +10,8 @@ const char* const TextTable[kTextTableSize] = {
     "Update firmware Image",
     "Updating firmware area...",
     "Reading updated version #...",
-    "The firmware image in the hardware is verified good and the version # matches the update "
-    "file. Updating with this image file is unnecessary and will change nothing! Update anyway?",
+    ("The firmware image in the hardware is verified good and the version # matches the update "
+     "file. Updating with this image file is unnecessary and will change nothing! Update anyway?"),
     "No error",
     "Cannot open file",
     "Update file CRC error",

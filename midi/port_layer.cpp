@@ -42,7 +42,10 @@ class PortsDeviceLayer::InputPort final : public MidiInDevice {
     if (returnPerDelivery_ && started_ && !queue_.empty() && queue_.front()->dwBytesRecorded > 0) {
       ReturnFront(lock);
     }
-    if (--delivering_ == 0) idle_.notify_all();
+    if (--delivering_ == 0) {
+      deliveringThread_ = std::thread::id();
+      idle_.notify_all();
+    }
   }
 
   MmResult Prepare(MidiHdr* header) {

@@ -116,10 +116,11 @@ void SimulatedPortBackend::SendToHost(std::vector<uint8_t> bytes, uint64_t delay
   for (size_t offset = 0; offset < bytes.size(); offset += settings_.deliveryChunk) {
     const size_t end = std::min(bytes.size(), offset + settings_.deliveryChunk);
     uint64_t when = start + end * byteMicros;
-    if (lastDeliveryAt_ && when < lastDeliveryAt_ + settings_.chunkSpacingMicros) {
+    if (anyChunkScheduled_ && when < lastDeliveryAt_ + settings_.chunkSpacingMicros) {
       when = lastDeliveryAt_ + settings_.chunkSpacingMicros;
     }
     lastDeliveryAt_ = when;
+    anyChunkScheduled_ = true;
     std::vector<uint8_t> chunk(bytes.begin() + static_cast<long>(offset), bytes.begin() + static_cast<long>(end));
     timeline_.At(when, [deliver, chunk = std::move(chunk)]() mutable { deliver(std::move(chunk)); });
   }

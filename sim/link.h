@@ -73,6 +73,7 @@ class SimulatedPortBackend final : public PortBackend {
   uint64_t toModuleFreeAt_ = 0;
   uint64_t toHostFreeAt_ = 0;
   uint64_t lastDeliveryAt_ = 0;
+  bool anyChunkScheduled_ = false;  // lastDeliveryAt_ holds an instant (0 is one, too)
   uint64_t bytesToModule_ = 0;
   uint64_t bytesToHost_ = 0;
 };
