@@ -39,6 +39,12 @@ void ShowOpenFailure(const char* format, MmResult result) {
   ShowError(text);
 }
 
+// Closes the input of a failed open. The handle stays recorded only if the close failed, so that
+// the next ClosePorts can finish it; a closed handle is forgotten rather than used again.
+void CloseFailedInput(HMidiIn input) {
+  if (MidiInClose(input) == kMmNoError) midiIn.store(nullptr);
+}
+
 int32_t DeviceAt(const std::vector<uint32_t>& devices, int32_t position) {
   if (position < 1 || static_cast<size_t>(position) > devices.size()) return -1;
   return static_cast<int32_t>(devices[static_cast<size_t>(position) - 1]);
@@ -112,13 +118,13 @@ bool OpenPorts(int32_t inputDevice, int32_t outputDevice) {
   inputHeader.lpData = inputBuffer;
   result = MidiInPrepareHeader(input, &inputHeader, sizeof(MidiHdr));
   if (result != kMmNoError) {
-    MidiInClose(input);
+    CloseFailedInput(input);
     ShowOpenFailure("midiInPrepareHeader returned %.8lx\n", result);
     return false;
   }
   result = MidiInAddBuffer(input, &inputHeader, sizeof(MidiHdr));
   if (result != kMmNoError) {
-    MidiInClose(input);
+    CloseFailedInput(input);
     ShowOpenFailure("midiInAddBuffer returned %.8lx\n", result);
     return false;
   }
@@ -128,7 +134,12 @@ bool OpenPorts(int32_t inputDevice, int32_t outputDevice) {
   result = MidiOutOpen(&output, static_cast<uint32_t>(outputDevice), 0, 0, kCallbackNull);
   if (result != kMmNoError) {
     MidiInStop(input);
-    MidiInClose(input);
+    // The buffer queued above would keep the input from closing (a device with buffers queued
+    // refuses to close) and hold the port until the next ClosePorts: the reset hands it back
+    // empty, so it can be unprepared and the input closed now.
+    MidiInReset(input);
+    MidiInUnprepareHeader(input, &inputHeader, sizeof(MidiHdr));
+    CloseFailedInput(input);
     ShowOpenFailure("midiOutOpen returned %.8lx. Is the MIDI port currently in use?\n", result);
     return false;
   }

@@ -1,0 +1,74 @@
+#include "midi/backends/backends.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+
+#include "midi/backends/raw_backend.h"
+#ifdef KFW_HAVE_RTMIDI
+#include "midi/backends/rtmidi_backend.h"
+#endif
+
+namespace kfw {
+
+namespace {
+
+// The backends of this build, in the order their ports are listed; the extra backends follow.
+struct BackendEntry {
+  const char* name;
+  bool (*wanted)(const BackendOptions& options);
+  std::unique_ptr<PortBackend> (*make)(const BackendOptions& options);
+};
+
+bool SystemWanted(const BackendOptions& options) {
+  return options.systemBackends;
+}
+
+// The raw devices found under /dev/snd belong to the system; paths given by the caller are
+// listed even without it.
+bool RawWanted(const BackendOptions& options) {
+  return options.systemBackends || !options.rawDevicePaths.empty();
+}
+
+constexpr BackendEntry kBackends[] = {
+#ifdef KFW_HAVE_RTMIDI
+    {"ALSA", SystemWanted, [](const BackendOptions&) { return MakeAlsaSequencerBackend(); }},
+    {"JACK", SystemWanted, [](const BackendOptions&) { return MakeJackBackend(); }},
+#endif
+    {"raw", RawWanted,
+     [](const BackendOptions& options) {
+       return MakeRawDeviceBackend(options.rawDevicePaths, options.systemBackends);
+     }},
+};
+
+// Always compiled in; the front ends pass it among the extra backends when asked to.
+constexpr const char* kSimulatorBackendName = "simulator";
+
+}  // namespace
+
+std::unique_ptr<PortsDeviceLayer> MakeStandardDeviceLayer(BackendOptions options) {
+  auto layer = std::make_unique<PortsDeviceLayer>();
+  for (const BackendEntry& entry : kBackends) {
+    if (entry.wanted(options)) layer->AddBackend(entry.make(options));
+  }
+  for (auto& backend : options.extraBackends) layer->AddBackend(std::move(backend));
+  return layer;
+}
+
+std::vector<std::string> CompiledBackendNames() {
+  std::vector<std::string> names;
+  for (const BackendEntry& entry : kBackends) names.emplace_back(entry.name);
+  names.emplace_back(kSimulatorBackendName);
+  return names;
+}
+
+bool SimulatorRequestedByEnvironment() {
+  const char* value = std::getenv("KFW_SIMULATOR");
+  if (!value) return false;
+  std::string text(value);
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text == "1" || text == "yes" || text == "true";
+}
+
+}  // namespace kfw

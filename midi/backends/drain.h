@@ -1,0 +1,48 @@
+// When bytes sent to a MIDI port have left: the help the backends share for counting wire time
+// and for waiting out the drain before a port closes.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+
+#include "midi/port_layer.h"
+
+namespace kfw {
+
+// A MIDI cable carries 10 bits a byte (start, 8 data, stop) at 31250 baud: 320 microseconds a
+// byte, so a 270-byte block message needs about 86 ms.
+inline constexpr uint64_t kMidiByteMicros = 320;
+
+// For ports that give no report of their bytes leaving (RtMidi hands a message to the ALSA
+// sequencer or to JACK and returns at once): counts each message's wire time at 31250 baud from
+// the moment it was sent, behind whatever was still on its way, plus a fixed latency (a JACK
+// period, say). Real time, since the bytes go to a real device.
+class WireTimeEstimate {
+ public:
+  explicit WireTimeEstimate(uint64_t latencyMicros = 0) : latencyMicros_(latencyMicros) {}
+
+  void Sent(uint32_t byteCount);
+  bool Drained();
+  // Microseconds until Drained turns true (0 once it has).
+  uint64_t RemainingMicros();
+
+ private:
+  static uint64_t Now();
+
+  std::mutex mutex_;
+  uint64_t latencyMicros_;
+  uint64_t doneAt_ = 0;
+};
+
+// How long an output waits at most, when it closes, for its last message to drain: longer than
+// the largest message the program sends (16383 + 14 bytes, about 5.3 s at 31250 baud), short
+// enough that a stuck device cannot hold the program for ever.
+inline constexpr std::chrono::milliseconds kCloseDrainBound{8000};
+
+// Polls connection.Drained() every millisecond until it is true or `bound` has passed. Called
+// from the destructors of the backends' outputs: the final reset of an update is sent just before
+// the ports close, and closing at once would lose it.
+void WaitForDrain(OutputConnection& connection, std::chrono::milliseconds bound = kCloseDrainBound);
+
+}  // namespace kfw

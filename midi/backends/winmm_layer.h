@@ -1,0 +1,19 @@
+// The device layer on Windows: WinMM itself, with its calls passed through one to one. Built only
+// for Windows.
+#pragma once
+
+#ifdef _WIN32
+
+#include <memory>
+
+#include "midi/device.h"
+
+namespace kfw {
+
+// WinMM's devices, numbered as WinMM numbers them. The result codes are WinMM's own, which are
+// also the numbers of midi/device.h.
+std::unique_ptr<MidiDeviceLayer> MakeWinMmDeviceLayer();
+
+}  // namespace kfw
+
+#endif

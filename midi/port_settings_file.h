@@ -1,0 +1,47 @@
+// The remembered port choice on Linux: a small text file in the user's configuration directory,
+// holding "InputBus" and "OutputBus" as the registry values do on Windows.
+//
+// The file has one "name=value" line per value, the value a decimal 32-bit number (-1: nothing
+// chosen); other lines are ignored:
+//   InputBus=2
+//   OutputBus=-1
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "midi/ports.h"
+
+namespace kfw {
+
+// $XDG_CONFIG_HOME/kfwupdate/ports.conf, else ~/.config/kfwupdate/ports.conf.
+std::string DefaultPortSettingsPath();
+
+class FilePortSettingsStore final : public PortSettingsStore {
+ public:
+  explicit FilePortSettingsStore(std::string path = DefaultPortSettingsPath());
+
+  // As the registry key is created when missing: creates the directory and an empty file if
+  // there is none, then reads the file. False when either cannot be created or the file cannot
+  // be read at all.
+  bool Open() override;
+  // False when the value is missing or its line is not a number: the file is corrupt or was never
+  // written. `value` is then left as it was.
+  bool Read(const char* name, int32_t& value) override;
+  // Writes the whole file anew: into a temporary file beside it, then renamed over it, so a crash
+  // or a full disk leaves the old file or the new one, never half of one.
+  bool Write(const char* name, int32_t value) override;
+  void Close() override;
+
+  const std::string& path() const { return path_; }
+
+ private:
+  bool Save(const std::map<std::string, int32_t>& values);
+
+  std::string path_;
+  bool open_ = false;
+  std::map<std::string, int32_t> values_;
+};
+
+}  // namespace kfw
