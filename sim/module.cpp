@@ -1,5 +1,8 @@
 #include "sim/module.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace kfw {
 
 namespace {
@@ -128,9 +131,16 @@ void SimulatedModule::Reply(std::vector<uint8_t> body, uint64_t delayMicros,
   if (!emitter_) return;
   body.insert(body.end(), faults_.paddingInReplies, 0x00);
   // Inserted from the later position backwards so both indices count original body bytes.
-  if (f0At && statusByteAt && *f0At > *statusByteAt) std::swap(f0At, statusByteAt);
-  if (statusByteAt && *statusByteAt <= body.size()) body.insert(body.begin() + *statusByteAt, 0x90);
-  if (f0At && *f0At <= body.size()) body.insert(body.begin() + *f0At, 0xF0);
+  auto insertAt = [&body](std::optional<uint32_t> at, uint8_t byte) {
+    if (at && *at <= body.size()) body.insert(body.begin() + *at, byte);
+  };
+  if (f0At && statusByteAt && *f0At > *statusByteAt) {
+    insertAt(f0At, 0xF0);
+    insertAt(statusByteAt, 0x90);
+  } else {
+    insertAt(statusByteAt, 0x90);
+    insertAt(f0At, 0xF0);
+  }
   std::vector<uint8_t> message = Frame(body);
   delayMicros += faults_.extraReplyDelayMicros;
   if (faults_.noise) {
@@ -166,7 +176,11 @@ void SimulatedModule::HandleCommand(const std::vector<uint8_t>& message) {
     case 0x11: {  // get status
       if (faults_.ignoreStatusRequests) event.answered = false;
       if (event.answered) {
-        Reply(StatusReplyBody(), timing_.answerMicros, faults_.statusByteInStatusReply,
+        std::vector<uint8_t> body = StatusReplyBody();
+        if (faults_.statusReplyCut && *faults_.statusReplyCut < body.size()) {
+          body.resize(*faults_.statusReplyCut);
+        }
+        Reply(std::move(body), timing_.answerMicros, faults_.statusByteInStatusReply,
               faults_.secondF0InStatusReply);
       }
       break;
@@ -211,7 +225,12 @@ void SimulatedModule::HandleCommand(const std::vector<uint8_t>& message) {
           programmed_.push_back(flash_);
           prepared_ = false;
           identity_.state = 0;
-          if (versionAfterUpdate_) {
+          static constexpr uint8_t kSignature[] = {'Q', 'X', 'F', 'W'};
+          if (flash_.size() >= 6 && std::equal(std::begin(kSignature), std::end(kSignature),
+                                               flash_.begin())) {
+            identity_.versionMajor = flash_[4];
+            identity_.versionMinor = flash_[5];
+          } else if (versionAfterUpdate_) {
             identity_.versionMajor = versionAfterUpdate_->first;
             identity_.versionMinor = versionAfterUpdate_->second;
           }

@@ -44,6 +44,7 @@ struct ModuleFaults {
   uint8_t rejectStatus = 5;             // ...with this device status
   std::optional<uint32_t> statusByteInStatusReply;  // a 0x90 after this many body bytes
   std::optional<uint32_t> secondF0InStatusReply;    // an F0 after this many body bytes
+  std::optional<uint32_t> statusReplyCut;  // the status reply's body cut to this many bytes
   uint32_t paddingInReplies = 0;      // this many extra 00 bytes before every reply's F7
   bool noise = false;                 // clock, active sensing and foreign SysEx around replies
 };
@@ -80,7 +81,10 @@ class SimulatedModule {
   // Bytes from the host as they arrive; commands are acted on when their F7 arrives.
   void Receive(const uint8_t* bytes, size_t count);
 
-  // Reported after the next successful programming (final block); unset: the version stays.
+  // The version reported after a successful programming (final block). The simulated firmware
+  // names its own version when its data begin with the signature "QXFW" followed by the major and
+  // minor numbers (the bundled sample images do); otherwise this version is taken when set, and
+  // the version stays as it was when not.
   void SetVersionAfterUpdate(uint8_t major, uint8_t minor);
   void SetFaults(const ModuleFaults& faults);
 
