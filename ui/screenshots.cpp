@@ -1,0 +1,136 @@
+// kfwupdate-screenshots [directory]: renders the main window, connected to the simulated module,
+// and the progress window to PNG files, so the layout can be looked at without a module or a user.
+// Runs on any Qt platform, offscreen included; under X it also takes the whole screen.
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QPushButton>
+#include <QScreen>
+#include <QThread>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "engine/progress.h"
+#include "image/report.h"
+#include "image/result.h"
+#include "midi/port_layer.h"
+#include "midi/ports.h"
+#include "sim/ports.h"
+#include "ui/qt/boxes.h"
+#include "ui/qt/main_window.h"
+#include "ui/qt/progress_window.h"
+
+namespace {
+
+// Answers every box with its default button and prints what it said.
+class AnsweringRunner final : public kfw::DialogRunner {
+ public:
+  int RunMessageBox(QMessageBox& box) override {
+    std::fprintf(stderr, "[%s] %s\n", box.windowTitle().toUtf8().constData(),
+                 box.text().toUtf8().constData());
+    return box.defaultButton() ? box.standardButton(box.defaultButton()) : QMessageBox::Ok;
+  }
+  bool RunFileDialog(QFileDialog&, QString&) override { return false; }
+};
+
+// Nothing remembered, nothing written to the user's settings.
+class NoSettings final : public kfw::PortSettingsStore {
+ public:
+  bool Open() override { return true; }
+  bool Read(const char* name, int32_t& value) override {
+    auto found = values_.find(name);
+    if (found == values_.end()) return false;
+    value = found->second;
+    return true;
+  }
+  bool Write(const char* name, int32_t value) override {
+    values_[name] = value;
+    return true;
+  }
+  void Close() override {}
+
+ private:
+  std::map<std::string, int32_t> values_;
+};
+
+bool Save(const QPixmap& picture, const QString& path) {
+  if (!picture.save(path, "PNG")) {
+    std::fprintf(stderr, "cannot write %s\n", path.toUtf8().constData());
+    return false;
+  }
+  std::printf("%s\n", path.toUtf8().constData());
+  return true;
+}
+
+void Settle() {
+  for (int i = 0; i < 5; ++i) {
+    QCoreApplication::processEvents();
+    QThread::msleep(20);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  QApplication::setQuitOnLastWindowClosed(false);
+  const QString directory = argc > 1 ? QString::fromLocal8Bit(argv[1]) : KFW_SCREENSHOT_DIR;
+  if (!QDir().mkpath(directory)) {
+    std::fprintf(stderr, "cannot create %s\n", directory.toUtf8().constData());
+    return 1;
+  }
+
+  // A quick module: no wire time, short work.
+  kfw::SimulatedPortsOptions quick;
+  quick.link.baud = 0;
+  quick.timing.answerMicros = 500;
+  kfw::PortsDeviceLayer layer;
+  layer.AddBackend(std::make_unique<kfw::SimulatedModulePorts>(quick));
+  kfw::InstallMidiDeviceLayer(&layer);
+  NoSettings settings;
+  kfw::InstallPortSettingsStore(&settings);
+
+  AnsweringRunner runner;
+  int status = 0;
+  {
+    kfw::QtMainWindow window(runner);
+    kfw::QtMessageBoxes boxes(runner, &window);
+    kfw::InstallMessageBoxes(&boxes);
+    kfw::QtProgressWindow progress;
+    kfw::InstallProgressWindow(&progress);
+
+    if (!window.Initialise()) return 1;
+    window.CentreOnScreen();
+    window.show();
+    // As a user would: the simulated module in both lists, then Connect.
+    static_cast<QComboBox*>(window.Control(kfw::kTransmitToList))->setCurrentIndex(1);
+    static_cast<QComboBox*>(window.Control(kfw::kReceiveFromList))->setCurrentIndex(1);
+    static_cast<QPushButton*>(window.Control(kfw::kConnectButton))->click();
+    if (!window.Logic().IsConnected()) {
+      std::fprintf(stderr, "the simulated module did not connect\n");
+      status = 1;
+    }
+    window.SetControlText(kfw::kImageNameField, "/home/user/firmware/qx412-1.3.kfw");
+    Settle();
+    if (!Save(window.grab(), directory + "/main-window.png")) status = 1;
+
+    kfw::OpenProgress();
+    kfw::SetProgress(kfw::TextTable[kfw::kTextUpdatingArea], 40);
+    Settle();
+    if (!Save(progress.grab(), directory + "/progress-window.png")) status = 1;
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+      if (!Save(QGuiApplication::primaryScreen()->grabWindow(0), directory + "/screen.png")) {
+        status = 1;
+      }
+    }
+    kfw::CloseProgress();
+    kfw::ClosePorts();
+    kfw::InstallProgressWindow(nullptr);
+    kfw::InstallMessageBoxes(nullptr);
+  }
+  kfw::InstallPortSettingsStore(nullptr);
+  kfw::InstallMidiDeviceLayer(nullptr);
+  return status;
+}
