@@ -1,0 +1,125 @@
+#include <cstdio>
+
+#include "cli/commands.h"
+#include "cli/common.h"
+#include "cli/exit_status.h"
+#include "cli/port_choice.h"
+#include "cli/terminal.h"
+#include "engine/connect.h"
+#include "image/image_file.h"
+#include "image/image_file_io.h"
+#include "engine/update.h"
+#include "midi/ports.h"
+
+namespace kfw::cli {
+
+namespace {
+
+const std::vector<OptionSpec> kPortOptions = {
+    {"--in", true}, {"--out", true}, {"--simulator", false}};
+
+// What the window's Connect does up to the procedure: choose, then open the two ports. Returns
+// the exit status to end with, or -1 when the ports are open.
+int OpenChosenPorts(const char* command, const Arguments& arguments, PortChoice& ports) {
+  const auto in = arguments.Value("--in");
+  const auto out = arguments.Value("--out");
+  if (!out) return UsageError(command, "choose the port to transmit to with --out PORT");
+  if (!in) return UsageError(command, "choose the port to receive from with --in PORT");
+  if (!ports.SetUp(arguments.Has("--simulator"), {*in, *out})) return kExitUnavailable;
+  int32_t input = -1, output = -1;
+  std::string error;
+  if (!ports.ResolveInput(*in, input, error) || !ports.ResolveOutput(*out, output, error)) {
+    PrintError("kfwupdate " + std::string(command) + ": " + error);
+    return kExitUnavailable;
+  }
+  inputBus = input;
+  outputBus = output;
+  // OpenPorts shows its own message when it fails.
+  if (!OpenPorts(InputDeviceAt(input), OutputDeviceAt(output))) return kExitUnavailable;
+  return -1;
+}
+
+}  // namespace
+
+int RunConnect(const std::vector<std::string>& args) {
+  Arguments arguments;
+  std::string error;
+  if (!arguments.Parse(args, Concat(kPortOptions, kTraceOptions), error)) {
+    return UsageError("connect", error);
+  }
+  if (!arguments.Positional().empty()) return UsageError("connect", "takes no file");
+  ApplyTraceOptions(arguments);
+
+  TerminalFrontEnd frontEnd;
+  frontEnd.Install();
+  InstallInterruptHandler();
+  PortChoice ports;
+  if (const int status = OpenChosenPorts("connect", arguments, ports); status >= 0) return status;
+
+  const ResultCode result = Connect(deviceInfo);
+  ClosePorts();
+  if (result != kOk) {
+    PrintError(ResultText(result));
+    return result;
+  }
+  std::printf("Connection established!\n");
+  PrintModule(deviceInfo, true);
+  return kExitOk;
+}
+
+int RunUpdate(const std::vector<std::string>& args) {
+  Arguments arguments;
+  std::string error;
+  if (!arguments.Parse(args, Concat(Concat(kPortOptions, {{"--yes", false}, {"--no", false}}),
+                                    kTraceOptions),
+                       error)) {
+    return UsageError("update", error);
+  }
+  if (arguments.Positional().size() != 1) return UsageError("update", "give one image file");
+  if (arguments.Has("--yes") && arguments.Has("--no")) {
+    return UsageError("update", "--yes and --no cannot both answer");
+  }
+  if (!arguments.Has("--out")) return UsageError("update", "choose the port to transmit to with --out PORT");
+  if (!arguments.Has("--in")) return UsageError("update", "choose the port to receive from with --in PORT");
+  ApplyTraceOptions(arguments);
+  const std::string& file = arguments.Positional()[0];
+
+  std::optional<bool> answer;
+  if (arguments.Has("--yes")) answer = true;
+  if (arguments.Has("--no")) answer = false;
+  TerminalFrontEnd frontEnd(answer);
+  frontEnd.Install();
+  InstallInterruptHandler();
+
+  // A file that cannot be read is told before any port is touched.
+  std::vector<uint8_t> bytes;
+  std::string message;
+  if (!ReadImageFile(file, bytes, message)) {
+    PrintError(message);
+    return kExitNoInput;
+  }
+
+  PortChoice ports;
+  if (const int status = OpenChosenPorts("update", arguments, ports); status >= 0) return status;
+
+  // As a window user does: Connect first, then Update, which checks the file against the module
+  // that answered and runs the update (connecting once more, as the update always does).
+  ResultCode result = Connect(deviceInfo);
+  if (result == kOk) {
+    std::printf("Connection established!\n");
+    PrintModule(deviceInfo, true);
+    result = ValidateImage(bytes.data(), static_cast<uint32_t>(bytes.size()));
+  }
+  if (result == kOk) result = kfw::RunUpdate(bytes.data(), static_cast<uint32_t>(bytes.size()), deviceInfo);
+  // Closing waits until the final reset has left, so the module is not left in its loader.
+  ClosePorts();
+  if (result != kOk) {
+    PrintError(ResultText(result));
+    return result;
+  }
+  std::printf("Firmware was successfully updated.\n");
+  PrintModule(deviceInfo, false);
+  return kExitOk;
+}
+
+}  // namespace kfw::cli

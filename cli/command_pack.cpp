@@ -1,0 +1,137 @@
+#include <cstdio>
+#include <fstream>
+
+#include "cli/commands.h"
+#include "cli/common.h"
+#include "cli/exit_status.h"
+#include "cli/terminal.h"
+#include "image/image_file_io.h"
+#include "image/image_writer.h"
+
+namespace kfw::cli {
+
+namespace {
+
+bool ParseHexBytes(const std::string& text, std::vector<uint8_t>& bytes) {
+  if (text.size() % 2) return false;
+  for (size_t i = 0; i < text.size(); i += 2) {
+    unsigned long value;
+    if (!ParseNumber("0x" + text.substr(i, 2), 0xFF, value)) return false;
+    bytes.push_back(static_cast<uint8_t>(value));
+  }
+  return true;
+}
+
+}  // namespace
+
+int RunPack(const std::vector<std::string>& args) {
+  Arguments arguments;
+  std::string error;
+  if (!arguments.Parse(args, Concat({{"--company", true}, {"--product", true}}, kTraceOptions),
+                       error)) {
+    return UsageError("pack", error);
+  }
+  const auto& words = arguments.Positional();
+  if (words.empty()) return UsageError("pack", "give the file to write, then the records");
+  ApplyTraceOptions(arguments);
+
+  const auto companyText = arguments.Value("--company");
+  const auto productText = arguments.Value("--product");
+  if (companyText.has_value() != productText.has_value()) {
+    return UsageError("pack", "a version-1 file needs both --company and --product");
+  }
+  unsigned long company = 0, product = 0;
+  if (companyText && !ParseNumber(*companyText, 0x7F7F, company)) {
+    return UsageError("pack", "--company takes a number up to 0x7F7F, not \"" + *companyText + "\"");
+  }
+  if (productText && !ParseNumber(*productText, 0x7F, product)) {
+    return UsageError("pack", "--product takes a number up to 0x7F, not \"" + *productText + "\"");
+  }
+  if (companyText && ((company >> 8) > 0x7F || (company & 0xFF) > 0x7F)) {
+    return UsageError("pack", "each byte of --company must be at most 0x7F (it travels in SysEx)");
+  }
+  ImageWriter writer = companyText ? ImageWriter::Version1(static_cast<uint16_t>(company),
+                                                           static_cast<uint8_t>(product))
+                                   : ImageWriter::Version0();
+
+  bool ended = false;
+  int imageRecords = 0;
+  size_t imageBytes = 0;
+  for (size_t i = 1; i < words.size(); ++i) {
+    const std::string& word = words[i];
+    const size_t colon = word.find(':');
+    const std::string kind = word.substr(0, colon);
+    const std::string rest = colon == std::string::npos ? "" : word.substr(colon + 1);
+    unsigned long value;
+    if (kind == "image") {
+      const size_t second = rest.find(':');
+      unsigned major, minor;
+      if (second == std::string::npos || !ParseVersion(rest.substr(0, second), major, minor)) {
+        return UsageError("pack", "write an image record as image:MAJOR.MINOR:FILE, not \"" + word + "\"");
+      }
+      const std::string file = rest.substr(second + 1);
+      std::vector<uint8_t> data;
+      std::string message;
+      if (!ReadImageFile(file, data, message)) {
+        PrintError(message);
+        return kExitNoInput;
+      }
+      if (data.size() > 0xFFFF) {
+        PrintError("kfwupdate pack: " + file + " holds " + std::to_string(data.size()) +
+                   " bytes; an image record holds at most 65535: split it into several records");
+        return kExitBadData;
+      }
+      for (size_t offset = 0; offset < data.size(); ++offset) {
+        if (data[offset] > 0x7F) {
+          char text[256];
+          std::snprintf(text, sizeof text,
+                        "kfwupdate pack: %s: byte 0x%02x at offset %zu cannot travel in SysEx, "
+                        "which carries only 00 to 7F; give the image in its 7-bit form",
+                        file.c_str(), data[offset], offset);
+          PrintError(text);
+          return kExitBadData;
+        }
+      }
+      writer.Image(static_cast<uint8_t>(major), static_cast<uint8_t>(minor), data);
+      ++imageRecords;
+      imageBytes += data.size();
+    } else if (kind == "delay" && ParseNumber(rest, 255, value)) {
+      writer.Delay(static_cast<uint8_t>(value));
+    } else if (kind == "reset" && ParseNumber(rest, 3, value)) {
+      writer.Reset(static_cast<uint8_t>(value));
+    } else if (word == "noop") {
+      writer.NoOp();
+    } else if (word == "end") {
+      writer.End();
+      ended = true;
+    } else if (kind == "raw") {
+      std::vector<uint8_t> bytes;
+      if (!ParseHexBytes(rest, bytes)) return UsageError("pack", "raw: takes hex bytes, as raw:00ff");
+      writer.Raw(bytes);
+    } else {
+      return UsageError("pack", "cannot read the record \"" + word + "\"");
+    }
+  }
+  if (!ended) {
+    writer.End();
+    // A file without an image record must carry a byte after its end record to be valid.
+    if (imageRecords == 0) writer.Raw(std::vector<uint8_t>{0x00});
+  }
+
+  const std::vector<uint8_t> file = writer.Bytes();
+  const std::string& output = words[0];
+  std::ofstream out(output, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+  out.close();
+  if (!out) {
+    PrintError("kfwupdate pack: cannot write " + output + "; check the folder exists and is writable");
+    return kExitCannotCreate;
+  }
+  std::printf("Wrote %s: version %d", output.c_str(), companyText ? 1 : 0);
+  if (companyText) std::printf(" for company 0x%04lx, product 0x%02lx", company, product);
+  std::printf(", %d image record%s (%zu bytes), %zu bytes in all, CRC 0x%02x%02x\n", imageRecords,
+              imageRecords == 1 ? "" : "s", imageBytes, file.size(), file[2], file[1]);
+  return kExitOk;
+}
+
+}  // namespace kfw::cli

@@ -1,0 +1,114 @@
+#include <cstdio>
+
+#include "cli/commands.h"
+#include "cli/exit_status.h"
+
+namespace kfw::cli {
+
+const char* const kProgramHelp = R"(kfwupdate: replaces the firmware of a Korvex QX-412 MIDI module over MIDI.
+
+Usage: kfwupdate COMMAND [OPTIONS]
+
+Commands:
+  ports      list the MIDI ports ("Receive from" and "Transmit to")
+  check      check an image file (.kfw) as the Update command does
+  connect    reach the module and show its serial number, version and product
+  update     connect, check the image against the module, and write it to the module
+  simulate   run the simulated module as the far end of MIDI ports
+  pack       build an image file from records
+
+Run `kfwupdate COMMAND --help` for a command's options and examples.
+
+PORT, wherever a command takes one: the port's position as `kfwupdate ports` shows it, its
+name or a unique part of it (case does not matter), a raw MIDI device or terminal path (one
+path serves both directions), or `sim` for the built-in simulated module.
+
+Options every command takes:
+  -log, --log          write a trace of every message sent and received; the trace goes to
+                       $KFW_TRACE_FILE, else kfwupdate-trace.txt in the current directory
+  --trace-file FILE    write the trace to FILE instead
+  --simulator          list the built-in simulated module among the ports (as does the
+                       environment variable KFW_SIMULATOR=1)
+
+Exit status: 0 success; 1 a fatal failure of the MIDI service; 2 to 17 the number of the
+failing result (for example 7 "MIDI Response timeout", 5 "Operation canceled"); 64 a command
+line that cannot be read; 65 pack: data that cannot travel in SysEx; 66 a file that cannot be
+read; 69 no such port, or the ports cannot be opened; 73 a file that cannot be written; 130 a
+second Ctrl-C.
+
+Ctrl-C cancels the running step as the progress window's Cancel button does; press it again
+to quit at once.
+
+Example, trying the program without hardware:
+  kfwupdate update samples/demo.kfw --in sim --out sim
+)";
+
+const char* const kPortsHelp = R"(Usage: kfwupdate ports [--simulator]
+
+Lists the MIDI ports as the window's two lists show them, with their positions.
+
+Example:
+  kfwupdate ports --simulator
+)";
+
+const char* const kCheckHelp = R"(Usage: kfwupdate check FILE [--company ID] [--product ID]
+
+Reads FILE and checks it as the Update command does: format version, CRC-16, records, and
+the file's company and product identifiers against those of a module that has answered,
+given by --company and --product (by default none has: 0x7F7F and 0x7F). Prints the
+result's text; exits with the result's number (0 for "No error").
+
+Examples:
+  kfwupdate check firmware.kfw
+  kfwupdate check firmware.kfw --company 0x0021 --product 0x0A
+)";
+
+const char* const kConnectHelp = R"(Usage: kfwupdate connect --in PORT --out PORT
+
+Opens the ports, reaches the module (resets until it answers, up to about 30 s) and prints
+its serial number, firmware version and product name.
+
+Example:
+  kfwupdate connect --in "QX-412 MIDI 1" --out "QX-412 MIDI 1"
+  kfwupdate connect --in sim --out sim
+)";
+
+const char* const kUpdateHelp = R"(Usage: kfwupdate update FILE --in PORT --out PORT [--yes | --no]
+
+What the window's Connect and then Update do: opens the ports, reaches the module, checks
+FILE against the module that answered, then writes it: delays, resets, the preparation of
+the firmware area and the image in acknowledged blocks; finally reads the status again and
+starts the new firmware. Prints "Firmware was successfully updated." and the module's new
+serial number and version.
+
+When the module already holds this very version, verified good, the update asks whether to
+write it anyway (default No). --yes and --no answer for scripts; without a terminal to ask
+and without either, the answer is No.
+
+Examples:
+  kfwupdate update firmware.kfw --in 1 --out 1
+  kfwupdate update samples/demo.kfw --in sim --out sim --yes -log
+)";
+
+const char* const kPackHelp = R"(Usage: kfwupdate pack OUTPUT [--company ID --product ID] RECORD...
+
+Builds an image file. With --company and --product the file is of version 1, for that module
+family; without them, of version 0, for any module. Records, played in order:
+  image:MAJOR.MINOR:FILE   the firmware in FILE (at most 65535 bytes, each 00 to 7F)
+  delay:TICKS              a pause of TICKS tenths of a second (0 to 255)
+  reset:ARG                a reset command with argument ARG (0 to 3), then a 1 s pause
+  noop                     nothing
+  end                      the end record (added when missing)
+  raw:HEX                  bytes as they are, for example after the end record
+
+Example:
+  kfwupdate pack firmware.kfw --company 0x0021 --product 0x0A delay:20 image:1.3:firmware.bin end
+)";
+
+int UsageError(const char* command, const std::string& problem) {
+  std::fprintf(stderr, "kfwupdate %s: %s\nRun `kfwupdate %s --help` for the options.\n", command,
+               problem.c_str(), command);
+  return kExitUsage;
+}
+
+}  // namespace kfw::cli

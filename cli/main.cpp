@@ -1,0 +1,65 @@
+// kfwupdate: the command-line updater. It drives the same procedures as the window, so updates can
+// be scripted, run without a display and tested from outside.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "cli/exit_status.h"
+#include "midi/backends/backends.h"
+
+namespace {
+
+using Command = int (*)(const std::vector<std::string>&);
+
+struct Entry {
+  const char* name;
+  Command run;
+  const char* const* help;
+};
+
+const Entry kCommands[] = {
+    {"ports", kfw::cli::RunPorts, &kfw::cli::kPortsHelp},
+    {"check", kfw::cli::RunCheck, &kfw::cli::kCheckHelp},
+    {"connect", kfw::cli::RunConnect, &kfw::cli::kConnectHelp},
+    {"update", kfw::cli::RunUpdate, &kfw::cli::kUpdateHelp},
+    {"simulate", kfw::cli::RunSimulate, &kfw::cli::kSimulateHelp},
+    {"pack", kfw::cli::RunPack, &kfw::cli::kPackHelp},
+};
+
+bool IsHelp(const std::string& word) { return word == "--help" || word == "-h"; }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> words(argv + 1, argv + argc);
+  if (words.empty()) {
+    std::fputs(kfw::cli::kProgramHelp, stderr);
+    return kfw::cli::kExitUsage;
+  }
+  if (IsHelp(words[0])) {
+    std::fputs(kfw::cli::kProgramHelp, stdout);
+    return kfw::cli::kExitOk;
+  }
+  if (words[0] == "--version") {
+    std::printf("kfwupdate 1.0.0\nbackends:");
+    for (const std::string& name : kfw::CompiledBackendNames()) std::printf(" %s", name.c_str());
+    std::printf(" simulator\n");
+    return kfw::cli::kExitOk;
+  }
+  for (const Entry& entry : kCommands) {
+    if (words[0] != entry.name) continue;
+    std::vector<std::string> rest(words.begin() + 1, words.end());
+    for (const std::string& word : rest) {
+      if (IsHelp(word)) {
+        std::fputs(*entry.help, stdout);
+        return kfw::cli::kExitOk;
+      }
+    }
+    return entry.run(rest);
+  }
+  std::fprintf(stderr, "kfwupdate: no command \"%s\"; run `kfwupdate --help` for the list\n",
+               words[0].c_str());
+  return kfw::cli::kExitUsage;
+}

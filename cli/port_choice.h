@@ -1,0 +1,34 @@
+// Choosing ports from the command line: the device layer with the backends asked for, the two lists
+// filled as the window fills them, and PORT words resolved to list positions.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "midi/port_layer.h"
+
+namespace kfw::cli {
+
+class PortChoice {
+ public:
+  // Builds and installs the device layer: the system backends, every PORT word that is a path as a
+  // raw device, and the simulated module when withSimulator is set or a PORT word names it ("sim",
+  // "simulator" or its full name). Then fills the lists; false (after the message) when there is
+  // no input or no output port at all.
+  bool SetUp(bool withSimulator, const std::vector<std::string>& portWords);
+  ~PortChoice();
+
+  // PORT: a list position as `kfwupdate ports` shows it, a port's name, a raw device path, or a
+  // unique part of a name (case does not matter). False with the reason in error.
+  bool ResolveInput(const std::string& word, int32_t& position, std::string& error) const;
+  bool ResolveOutput(const std::string& word, int32_t& position, std::string& error) const;
+
+ private:
+  std::unique_ptr<PortsDeviceLayer> layer_;
+};
+
+bool NamesSimulator(const std::string& word);
+
+}  // namespace kfw::cli

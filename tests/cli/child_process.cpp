@@ -1,0 +1,123 @@
+#include "tests/cli/child_process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/doubles.h"
+
+extern char** environ;
+
+namespace kfw::test {
+
+namespace {
+std::atomic<int> childCounter{0};
+}
+
+ChildProcess::ChildProcess(std::vector<std::string> argv,
+                           std::map<std::string, std::string> environment) {
+  const int number = childCounter.fetch_add(1);
+  outFile_ = ScratchDirectory() / ("child" + std::to_string(number) + ".out");
+  errFile_ = ScratchDirectory() / ("child" + std::to_string(number) + ".err");
+
+  std::map<std::string, std::string> merged;
+  for (char** entry = environ; *entry; ++entry) {
+    const std::string text = *entry;
+    const size_t equals = text.find('=');
+    if (equals != std::string::npos) merged[text.substr(0, equals)] = text.substr(equals + 1);
+  }
+  for (auto& [name, value] : environment) merged[name] = value;
+  std::vector<std::string> environmentTexts;
+  for (auto& [name, value] : merged) environmentTexts.push_back(name + "=" + value);
+  std::vector<char*> envp;
+  for (auto& text : environmentTexts) envp.push_back(text.data());
+  envp.push_back(nullptr);
+  std::vector<char*> args;
+  for (auto& arg : argv) args.push_back(arg.data());
+  args.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile_.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile_.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addchdir_np(&actions, ScratchDirectory().c_str());
+  const int failed = posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (failed) {
+    ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(failed);
+    pid_ = -1;
+  }
+}
+
+ChildProcess::~ChildProcess() {
+  if (pid_ > 0 && !reaped_) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+}
+
+bool ChildProcess::WaitForText(const std::filesystem::path& file, const std::string& text,
+                               std::chrono::milliseconds timeout) {
+  const auto end = std::chrono::steady_clock::now() + timeout;
+  while (std::chrono::steady_clock::now() < end) {
+    if (ReadFileText(file).find(text) != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+bool ChildProcess::WaitForError(const std::string& text, std::chrono::milliseconds timeout) {
+  return WaitForText(errFile_, text, timeout);
+}
+
+bool ChildProcess::WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) {
+  return WaitForText(outFile_, text, timeout);
+}
+
+std::string ChildProcess::Output() const { return ReadFileText(outFile_); }
+
+void ChildProcess::Signal(int signal) {
+  if (pid_ > 0 && !reaped_) kill(pid_, signal);
+}
+
+ProcessResult ChildProcess::Wait(std::chrono::milliseconds timeout) {
+  ProcessResult result;
+  if (pid_ <= 0) return result;
+  const auto end = std::chrono::steady_clock::now() + timeout;
+  int status = 0;
+  while (waitpid(pid_, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() >= end) {
+      ADD_FAILURE() << "process " << pid_ << " still running after " << timeout.count()
+                    << " ms; killed";
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  reaped_ = true;
+  if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  result.out = ReadFileText(outFile_);
+  result.err = ReadFileText(errFile_);
+  return result;
+}
+
+ProcessResult Run(std::vector<std::string> argv, std::map<std::string, std::string> environment,
+                  std::chrono::milliseconds timeout) {
+  ChildProcess child(std::move(argv), std::move(environment));
+  return child.Wait(timeout);
+}
+
+}  // namespace kfw::test

@@ -1,0 +1,310 @@
+// The command-line program run as a user runs it: exit statuses, the texts printed, and what the
+// simulated module holds afterwards.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "image/image_writer.h"
+#include "image/result.h"
+#include "tests/cli/child_process.h"
+#include "tests/support/doubles.h"
+
+namespace kfw {
+namespace {
+
+using test::ScratchDirectory;
+test::ProcessResult RunProgram(std::vector<std::string> argv, std::map<std::string, std::string> environment = {}) {
+  return test::Run(std::move(argv), std::move(environment));
+}
+
+const std::string kProgram = KFW_CLI_PATH;
+
+std::string WriteFile(const std::string& name, const std::vector<uint8_t>& bytes) {
+  const std::string path = (ScratchDirectory() / name).string();
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return path;
+}
+
+std::vector<uint8_t> Firmware(size_t size, uint8_t major, uint8_t minor) {
+  std::vector<uint8_t> data = {'Q', 'X', 'F', 'W', major, minor};
+  for (size_t i = data.size(); i < size; ++i) data.push_back(static_cast<uint8_t>((i * 37 + 11) & 0x7F));
+  return data;
+}
+
+// The simulated module's identity (sim/module.h defaults): company 0x0021, product 0x0A, v1.2.
+constexpr uint16_t kSimCompany = 0x0021;
+constexpr uint8_t kSimProduct = 0x0A;
+
+struct CheckCase {
+  const char* name;
+  std::vector<uint8_t> file;
+  std::vector<std::string> identifiers;
+  int status;
+};
+
+TEST(CliCheck, ReportsEachFileAsTheUpdateCommandWould) {
+  std::vector<uint8_t> badCrc = ImageWriter::Version0().Image(1, 0, std::vector<uint8_t>{1}).End().Bytes();
+  badCrc[1] ^= 0xFF;
+  std::vector<uint8_t> version2 = ImageWriter::Version0().End().Raw(std::vector<uint8_t>{0}).Bytes();
+  version2[0] = 2;
+  const std::vector<CheckCase> cases = {
+      {"v0 for any module", ImageWriter::Version0().Image(1, 3, Firmware(64, 1, 3)).End().Bytes(), {}, kOk},
+      {"v1 for the module", ImageWriter::Version1(kSimCompany, kSimProduct).Image(1, 3, Firmware(64, 1, 3)).End().Bytes(),
+       {"--company", "0x0021", "--product", "0x0A"}, kOk},
+      {"v1 before a module answered", ImageWriter::Version1(kSimCompany, kSimProduct).End().Raw(std::vector<uint8_t>{0}).Bytes(),
+       {}, kProductMismatch},
+      {"other company", ImageWriter::Version1(0x0022, kSimProduct).End().Raw(std::vector<uint8_t>{0}).Bytes(),
+       {"--company", "33", "--product", "10"}, kCompanyMismatch},
+      {"bad crc", badCrc, {}, kImageCrcError},
+      {"version 2", version2, {}, kUnknownImageVersion},
+      {"no end record", ImageWriter::Version0().Delay(3).Bytes(), {}, kImageCorrupt},
+      {"empty file", {}, {}, kImageCorrupt},
+  };
+  for (const CheckCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> argv = {kProgram, "check", WriteFile("check.kfw", c.file)};
+    argv.insert(argv.end(), c.identifiers.begin(), c.identifiers.end());
+    const test::ProcessResult result = RunProgram(argv);
+    EXPECT_EQ(result.exitStatus, c.status);
+    const std::string& text = c.status == kOk ? result.out : result.err;
+    EXPECT_EQ(text, std::string(ResultText(static_cast<ResultCode>(c.status))) + "\n");
+  }
+}
+
+TEST(CliCheck, FileThatCannotBeReadHasItsOwnStatus) {
+  const std::string missing = (ScratchDirectory() / "missing.kfw").string();
+  const test::ProcessResult result = RunProgram({kProgram, "check", missing});
+  EXPECT_EQ(result.exitStatus, 66);
+  EXPECT_EQ(result.err, "Can't open file " + missing + " for reading\n");
+}
+
+TEST(CliUsage, MistakesOnTheCommandLineExitWith64AndSayWhatToDo) {
+  const std::vector<std::vector<std::string>> mistakes = {
+      {},
+      {"frobnicate"},
+      {"check"},
+      {"check", "a.kfw", "b.kfw"},
+      {"check", "a.kfw", "--company", "0x10000"},
+      {"update", "a.kfw", "--in", "1"},
+      {"update", "a.kfw", "--in", "1", "--out", "1", "--yes", "--no"},
+      {"ports", "--bogus"},
+      {"pack"},
+      {"pack", "out.kfw", "delay:256"},
+  };
+  for (const auto& words : mistakes) {
+    std::vector<std::string> argv = {kProgram};
+    argv.insert(argv.end(), words.begin(), words.end());
+    const test::ProcessResult result = RunProgram(argv);
+    EXPECT_EQ(result.exitStatus, 64) << result.err;
+    EXPECT_NE(result.err.find("kfwupdate"), std::string::npos) << result.err;
+  }
+}
+
+TEST(CliHelp, EveryCommandHasHelpWithAnExample) {
+  for (const char* command : {"ports", "check", "connect", "update", "simulate", "pack"}) {
+    const test::ProcessResult result = RunProgram({kProgram, command, "--help"});
+    EXPECT_EQ(result.exitStatus, 0) << command;
+    EXPECT_NE(result.out.find("kfwupdate " + std::string(command)), std::string::npos) << command;
+  }
+  const test::ProcessResult version = RunProgram({kProgram, "--version"});
+  EXPECT_EQ(version.exitStatus, 0);
+  EXPECT_EQ(version.out.rfind("kfwupdate ", 0), 0u);
+}
+
+TEST(CliPack, BuildsFilesTheCheckAccepts) {
+  const std::string data = WriteFile("fw.bin", Firmware(300, 1, 4));
+  const std::string out = (ScratchDirectory() / "packed.kfw").string();
+  test::ProcessResult result =
+      RunProgram({kProgram, "pack", out, "--company", "0x0021", "--product", "0x0A", "delay:20", "noop",
+           "reset:1", "image:1.4:" + data, "end", "raw:00ff"});
+  ASSERT_EQ(result.exitStatus, 0) << result.err;
+  const std::vector<uint8_t> expected = ImageWriter::Version1(kSimCompany, kSimProduct)
+                                            .Delay(20)
+                                            .NoOp()
+                                            .Reset(1)
+                                            .Image(1, 4, Firmware(300, 1, 4))
+                                            .End()
+                                            .Raw(std::vector<uint8_t>{0x00, 0xFF})
+                                            .Bytes();
+  const std::string written = test::ReadFileText(out);
+  EXPECT_EQ(std::vector<uint8_t>(written.begin(), written.end()), expected);
+  result = RunProgram({kProgram, "check", out, "--company", "0x21", "--product", "0x0a"});
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+
+  // Without records the packer still makes a valid file: the end record and one byte after it.
+  result = RunProgram({kProgram, "pack", out});
+  ASSERT_EQ(result.exitStatus, 0) << result.err;
+  EXPECT_EQ(RunProgram({kProgram, "check", out}).exitStatus, 0);
+}
+
+TEST(CliPack, RefusesDataThatCannotTravelInSysEx) {
+  std::vector<uint8_t> data = Firmware(64, 1, 0);
+  data[40] = 0x9C;
+  const std::string out = (ScratchDirectory() / "eight-bit.kfw").string();
+  const test::ProcessResult result =
+      RunProgram({kProgram, "pack", out, "image:1.0:" + WriteFile("fw8.bin", data)});
+  EXPECT_EQ(result.exitStatus, 65);
+  EXPECT_NE(result.err.find("0x9c at offset 40"), std::string::npos) << result.err;
+}
+
+TEST(CliPorts, ListsTheSimulatedModuleOnlyWhenAskedFor) {
+  const std::map<std::string, std::string> noJack = {{"JACK_NO_START_SERVER", "1"},
+                                                     {"JACK_DEFAULT_SERVER", "kfw-none"}};
+  test::ProcessResult result = RunProgram({kProgram, "ports", "--simulator"}, noJack);
+  ASSERT_EQ(result.exitStatus, 0) << result.err;
+  EXPECT_NE(result.out.find("Receive from:\n  0  (Choose a MIDI port)\n"), std::string::npos);
+  EXPECT_NE(result.out.find("  Simulated QX-412\n"), std::string::npos) << result.out;
+
+  result = RunProgram({kProgram, "ports"}, noJack);
+  EXPECT_EQ(result.out.find("Simulated QX-412"), std::string::npos) << result.out;
+
+  result = RunProgram({kProgram, "ports"}, {{"KFW_SIMULATOR", "1"}, {"JACK_DEFAULT_SERVER", "kfw-none"}});
+  EXPECT_NE(result.out.find("Simulated QX-412"), std::string::npos) << result.out;
+}
+
+TEST(CliUpdate, WholeUpdateOnTheBuiltInSimulatedModule) {
+  const std::string file = WriteFile(
+      "update.kfw",
+      ImageWriter::Version1(kSimCompany, kSimProduct).Image(1, 3, Firmware(512, 1, 3)).End().Bytes());
+  const std::string trace = (ScratchDirectory() / "update-trace.txt").string();
+  const test::ProcessResult result =
+      RunProgram({kProgram, "update", file, "--in", "sim", "--out", "simulated", "-log", "--trace-file", trace});
+  ASSERT_EQ(result.exitStatus, 0) << result.err;
+  EXPECT_EQ(result.out,
+            "Connection established!\n"
+            "Serial #: 4b5804120001\n"
+            "Current firmware version #: 1.2\n"
+            "Product: QX-412\n"
+            "Firmware was successfully updated.\n"
+            "Serial #: 4b5804120001\n"
+            "Current firmware version #: 1.3\n");
+  // Not a terminal: one line per step, no control characters.
+  EXPECT_EQ(result.err.find('\r'), std::string::npos);
+  EXPECT_NE(result.err.find("Updating firmware area...\n"), std::string::npos);
+  const std::string log = test::ReadFileText(trace);
+  EXPECT_NE(log.find("--- Program final block ---\n"), std::string::npos);
+  EXPECT_NE(log.rfind("TX: f0 00 00 21 0a 7f 10 00 f7 \n"), std::string::npos);
+}
+
+TEST(CliUpdate, NoAnswersTheSameVersionQuestion) {
+  // The simulated module holds version 1.2, verified good: the same version is questioned.
+  const std::string file = WriteFile(
+      "same.kfw",
+      ImageWriter::Version1(kSimCompany, kSimProduct).Image(1, 2, Firmware(128, 1, 2)).End().Bytes());
+  for (const char* answer : {"--no", ""}) {
+    SCOPED_TRACE(answer);
+    std::vector<std::string> argv = {kProgram, "update", file, "--in", "sim", "--out", "sim"};
+    if (*answer) argv.push_back(answer);
+    const test::ProcessResult result = RunProgram(argv);
+    EXPECT_EQ(result.exitStatus, kCanceled);
+    EXPECT_NE(result.err.find("Update anyway? No"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("Operation canceled\n"), std::string::npos) << result.err;
+    EXPECT_EQ(result.out.find("successfully"), std::string::npos);
+  }
+  const test::ProcessResult yes =
+      RunProgram({kProgram, "update", file, "--in", "sim", "--out", "sim", "--yes"});
+  EXPECT_EQ(yes.exitStatus, 0) << yes.err;
+}
+
+TEST(CliUpdate, CtrlCCancelsTheRunningStep) {
+  // A long delay record gives time to press Ctrl-C while the update waits.
+  const std::string file = WriteFile(
+      "slow.kfw", ImageWriter::Version1(kSimCompany, kSimProduct)
+                      .Delay(250)
+                      .Image(1, 3, Firmware(64, 1, 3))
+                      .End()
+                      .Bytes());
+  test::ChildProcess update({kProgram, "update", file, "--in", "sim", "--out", "sim"});
+  ASSERT_TRUE(update.WaitForError("Delaying...", std::chrono::seconds(20)));
+  const auto pressed = std::chrono::steady_clock::now();
+  update.Signal(SIGINT);
+  const test::ProcessResult result = update.Wait(std::chrono::seconds(10));
+  EXPECT_LT(std::chrono::steady_clock::now() - pressed, std::chrono::seconds(2));
+  EXPECT_EQ(result.exitStatus, kCanceled) << result.err;
+  EXPECT_NE(result.err.find("Operation canceled\n"), std::string::npos) << result.err;
+}
+
+TEST(CliUpdate, UnknownPortIsTold) {
+  const std::string file = WriteFile("any.kfw", ImageWriter::Version0().End().Raw(std::vector<uint8_t>{0}).Bytes());
+  const test::ProcessResult result =
+      RunProgram({kProgram, "update", file, "--in", "no-such-port", "--out", "sim"},
+          {{"JACK_DEFAULT_SERVER", "kfw-none"}});
+  EXPECT_EQ(result.exitStatus, 69);
+  EXPECT_NE(result.err.find("no port in \"Receive from\" matches \"no-such-port\""), std::string::npos)
+      << result.err;
+}
+
+}  // namespace
+}  // namespace kfw
+
+namespace kfw {
+namespace {
+
+// The ports named by the simulator's ready line.
+std::string TransmitTo(const std::string& readyLine) {
+  const std::string marker = "transmit to \"";
+  const size_t start = readyLine.find(marker);
+  if (start == std::string::npos) return "";
+  const size_t from = start + marker.size();
+  return readyLine.substr(from, readyLine.find('"', from) - from);
+}
+
+TEST(CliSimulate, UpdateOverAPseudoTerminalLeavesTheImageInTheModule) {
+  // Two image records with delays, a reset and a no-op between them: the module must end up
+  // holding both images, in order, and nothing else.
+  const std::vector<uint8_t> first = Firmware(700, 2, 0);
+  std::vector<uint8_t> second(300);
+  for (size_t i = 0; i < second.size(); ++i) second[i] = static_cast<uint8_t>((i * 5) & 0x7F);
+  const std::string file = WriteFile(
+      "two.kfw", ImageWriter::Version1(kSimCompany, kSimProduct)
+                     .Image(2, 0, first)
+                     .Delay(2)
+                     .NoOp()
+                     .Reset(1)
+                     .Image(2, 1, second)
+                     .End()
+                     .Bytes());
+  const std::string dump = (ScratchDirectory() / "programmed.bin").string();
+  test::ChildProcess simulator({kProgram, "simulate", "--block-size", "128", "--dump-image", dump});
+  ASSERT_TRUE(simulator.WaitForOutput("kfwsim ready", std::chrono::seconds(10)));
+  const std::string port = TransmitTo(simulator.Output());
+  ASSERT_EQ(port.rfind("/dev/pts/", 0), 0u) << simulator.Output();
+
+  const test::ProcessResult update =
+      RunProgram({kProgram, "update", file, "--in", port, "--out", port});
+  EXPECT_EQ(update.exitStatus, 0) << update.err;
+  EXPECT_NE(update.out.find("Firmware was successfully updated.\n"), std::string::npos);
+
+  simulator.Signal(SIGTERM);
+  const test::ProcessResult simulated = simulator.Wait(std::chrono::seconds(10));
+  EXPECT_EQ(simulated.exitStatus, 0) << simulated.err;
+  EXPECT_NE(simulated.err.find("2 images programmed"), std::string::npos) << simulated.err;
+  std::vector<uint8_t> expected = first;
+  expected.insert(expected.end(), second.begin(), second.end());
+  const std::string programmed = test::ReadFileText(dump);
+  EXPECT_EQ(std::vector<uint8_t>(programmed.begin(), programmed.end()), expected);
+}
+
+TEST(CliSimulate, ARejectedBlockEndsTheUpdateWithItsText) {
+  const std::string file = WriteFile(
+      "rejected.kfw",
+      ImageWriter::Version1(kSimCompany, kSimProduct).Image(1, 3, Firmware(1024, 1, 3)).End().Bytes());
+  test::ChildProcess simulator(
+      {kProgram, "simulate", "--reject-block", "2", "--reject-status", "1"});
+  ASSERT_TRUE(simulator.WaitForOutput("kfwsim ready", std::chrono::seconds(10)));
+  const std::string port = TransmitTo(simulator.Output());
+  const test::ProcessResult update =
+      RunProgram({kProgram, "update", file, "--in", port, "--out", port});
+  EXPECT_EQ(update.exitStatus, kDeviceBadChecksum);
+  EXPECT_NE(update.err.find("MIDI Reports bad checksum\n"), std::string::npos) << update.err;
+  simulator.Signal(SIGTERM);
+  EXPECT_EQ(simulator.Wait(std::chrono::seconds(10)).exitStatus, 0);
+}
+
+}  // namespace
+}  // namespace kfw
