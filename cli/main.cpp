@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
   if (words[0] == "--version") {
     std::printf("kfwupdate 1.0.0\nbackends:");
     for (const std::string& name : kfw::CompiledBackendNames()) std::printf(" %s", name.c_str());
-    std::printf(" simulator\n");
+    std::printf("\n");
     return kfw::cli::kExitOk;
   }
   for (const Entry& entry : kCommands) {

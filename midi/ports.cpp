@@ -60,42 +60,43 @@ void EnableUpdate(uint32_t flag) {
   if (PortListWindow* window = installedWindow.load()) window->EnableUpdate((flag & 0xFF) != 0);
 }
 
+namespace {
+
+// One list: "(Choose a MIDI port)" selected at position 0, then an entry for every device whose
+// name can be read, each remembered with its own device number.
+bool FillList(int list, uint32_t count, MmResult (*capabilities)(uint32_t, std::string&),
+              const char* noDeviceText, std::vector<uint32_t>& devices,
+              std::vector<std::string>& names) {
+  if (count == 0) {
+    ShowError(noDeviceText);
+    return false;
+  }
+  AddEntry(list, kChooseAPort);
+  SelectEntry(list, 0);
+  for (uint32_t device = 0; device < count; ++device) {
+    std::string name;
+    if (capabilities(device, name) != kMmNoError) continue;
+    AddEntry(list, name);
+    devices.push_back(device);
+    names.push_back(name);
+  }
+  return true;
+}
+
+}  // namespace
+
 bool FillPortLists() {
   inputDevices.clear();
   outputDevices.clear();
   inputNames.clear();
   outputNames.clear();
-
-  const uint32_t inputCount = MidiInGetNumDevs();
-  if (inputCount == 0) {
-    ShowError("No MIDI input buses available! Please install your MIDI interface's Windows driver");
-    return false;
-  }
-  AddEntry(kReceiveFromList, kChooseAPort);
-  SelectEntry(kReceiveFromList, 0);
-  for (uint32_t device = 0; device < inputCount; ++device) {
-    std::string name;
-    if (MidiInGetDevCaps(device, name) != kMmNoError) continue;
-    AddEntry(kReceiveFromList, name);
-    inputDevices.push_back(device);
-    inputNames.push_back(name);
-  }
-
-  const uint32_t outputCount = MidiOutGetNumDevs();
-  if (outputCount == 0) {
-    ShowError("No MIDI output buses available! Please install your MIDI card's Windows driver");
-    return false;
-  }
-  AddEntry(kTransmitToList, kChooseAPort);
-  SelectEntry(kTransmitToList, 0);
-  for (uint32_t device = 0; device < outputCount; ++device) {
-    std::string name;
-    if (MidiOutGetDevCaps(device, name) != kMmNoError) continue;
-    AddEntry(kTransmitToList, name);
-    outputDevices.push_back(device);
-    outputNames.push_back(name);
-  }
-  return true;
+  return FillList(kReceiveFromList, MidiInGetNumDevs(), MidiInGetDevCaps,
+                  "No MIDI input buses available! Please install your MIDI interface's Windows "
+                  "driver",
+                  inputDevices, inputNames) &&
+         FillList(kTransmitToList, MidiOutGetNumDevs(), MidiOutGetDevCaps,
+                  "No MIDI output buses available! Please install your MIDI card's Windows driver",
+                  outputDevices, outputNames);
 }
 
 int32_t InputDeviceAt(int32_t position) { return DeviceAt(inputDevices, position); }

@@ -32,9 +32,17 @@ class SimulatorPeer::Transport {
   virtual bool Start(ReceiveFunction receive, PeerPorts& ports, std::string& error) = 0;
   // Writes bytes as they come from the module (one or more whole messages).
   virtual bool Write(const uint8_t* bytes, size_t count) = 0;
-  // Writes bytes in pieces; see SimulatorPeer::SendRaw.
+  // Writes bytes in pieces with pauses between them, as a slow driver hands them on; see
+  // SimulatorPeer::SendRaw. Transports that carry whole messages only override it.
   virtual bool WritePieces(const uint8_t* bytes, size_t count, size_t piece,
-                           std::chrono::microseconds pause) = 0;
+                           std::chrono::microseconds pause) {
+    if (piece == 0) piece = count;
+    for (size_t offset = 0; offset < count; offset += piece) {
+      if (offset > 0) std::this_thread::sleep_for(pause);
+      if (!Write(bytes + offset, std::min(piece, count - offset))) return false;
+    }
+    return true;
+  }
 };
 
 namespace {
@@ -111,16 +119,6 @@ class PseudoTerminal final : public SimulatorPeer::Transport {
     return true;
   }
 
-  bool WritePieces(const uint8_t* bytes, size_t count, size_t piece,
-                   std::chrono::microseconds pause) override {
-    if (piece == 0) piece = count;
-    for (size_t offset = 0; offset < count; offset += piece) {
-      if (offset > 0) std::this_thread::sleep_for(pause);
-      if (!Write(bytes + offset, std::min(piece, count - offset))) return false;
-    }
-    return true;
-  }
-
  private:
   void ReadLoop() {
     uint8_t buffer[4096];
@@ -184,16 +182,6 @@ class RawDevice final : public SimulatorPeer::Transport {
 
   bool Write(const uint8_t* bytes, size_t count) override {
     return output_->Send(bytes, static_cast<uint32_t>(count)) == kMmNoError;
-  }
-
-  bool WritePieces(const uint8_t* bytes, size_t count, size_t piece,
-                   std::chrono::microseconds pause) override {
-    if (piece == 0) piece = count;
-    for (size_t offset = 0; offset < count; offset += piece) {
-      if (offset > 0) std::this_thread::sleep_for(pause);
-      if (!Write(bytes + offset, std::min(piece, count - offset))) return false;
-    }
-    return true;
   }
 
  private:
