@@ -1,7 +1,6 @@
 // The command-line program run as a user runs it: exit statuses, the texts printed, and what the
 // simulated module holds afterwards.
 #include <gtest/gtest.h>
-
 #include <signal.h>
 
 #include <fstream>
@@ -17,7 +16,8 @@ namespace kfw {
 namespace {
 
 using test::ScratchDirectory;
-test::ProcessResult RunProgram(std::vector<std::string> argv, std::map<std::string, std::string> environment = {}) {
+test::ProcessResult RunProgram(std::vector<std::string> argv,
+                               std::map<std::string, std::string> environment = {}) {
   return test::Run(std::move(argv), std::move(environment));
 }
 
@@ -26,13 +26,15 @@ const std::string kProgram = KFW_CLI_PATH;
 std::string WriteFile(const std::string& name, const std::vector<uint8_t>& bytes) {
   const std::string path = (ScratchDirectory() / name).string();
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  file.write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
   return path;
 }
 
 std::vector<uint8_t> Firmware(size_t size, uint8_t major, uint8_t minor) {
   std::vector<uint8_t> data = {'Q', 'X', 'F', 'W', major, minor};
-  for (size_t i = data.size(); i < size; ++i) data.push_back(static_cast<uint8_t>((i * 37 + 11) & 0x7F));
+  for (size_t i = data.size(); i < size; ++i)
+    data.push_back(static_cast<uint8_t>((i * 37 + 11) & 0x7F));
   return data;
 }
 
@@ -48,18 +50,32 @@ struct CheckCase {
 };
 
 TEST(CliCheck, ReportsEachFileAsTheUpdateCommandWould) {
-  std::vector<uint8_t> badCrc = ImageWriter::Version0().Image(1, 0, std::vector<uint8_t>{1}).End().Bytes();
+  std::vector<uint8_t> badCrc =
+      ImageWriter::Version0().Image(1, 0, std::vector<uint8_t>{1}).End().Bytes();
   badCrc[1] ^= 0xFF;
-  std::vector<uint8_t> version2 = ImageWriter::Version0().End().Raw(std::vector<uint8_t>{0}).Bytes();
+  std::vector<uint8_t> version2 =
+      ImageWriter::Version0().End().Raw(std::vector<uint8_t>{0}).Bytes();
   version2[0] = 2;
   const std::vector<CheckCase> cases = {
-      {"v0 for any module", ImageWriter::Version0().Image(1, 3, Firmware(64, 1, 3)).End().Bytes(), {}, kOk},
-      {"v1 for the module", ImageWriter::Version1(kSimCompany, kSimProduct).Image(1, 3, Firmware(64, 1, 3)).End().Bytes(),
-       {"--company", "0x0021", "--product", "0x0A"}, kOk},
-      {"v1 before a module answered", ImageWriter::Version1(kSimCompany, kSimProduct).End().Raw(std::vector<uint8_t>{0}).Bytes(),
-       {}, kProductMismatch},
-      {"other company", ImageWriter::Version1(0x0022, kSimProduct).End().Raw(std::vector<uint8_t>{0}).Bytes(),
-       {"--company", "33", "--product", "10"}, kCompanyMismatch},
+      {"v0 for any module",
+       ImageWriter::Version0().Image(1, 3, Firmware(64, 1, 3)).End().Bytes(),
+       {},
+       kOk},
+      {"v1 for the module",
+       ImageWriter::Version1(kSimCompany, kSimProduct)
+           .Image(1, 3, Firmware(64, 1, 3))
+           .End()
+           .Bytes(),
+       {"--company", "0x0021", "--product", "0x0A"},
+       kOk},
+      {"v1 before a module answered",
+       ImageWriter::Version1(kSimCompany, kSimProduct).End().Raw(std::vector<uint8_t>{0}).Bytes(),
+       {},
+       kProductMismatch},
+      {"other company",
+       ImageWriter::Version1(0x0022, kSimProduct).End().Raw(std::vector<uint8_t>{0}).Bytes(),
+       {"--company", "33", "--product", "10"},
+       kCompanyMismatch},
       {"bad crc", badCrc, {}, kImageCrcError},
       {"version 2", version2, {}, kUnknownImageVersion},
       {"no end record", ImageWriter::Version0().Delay(3).Bytes(), {}, kImageCorrupt},
@@ -120,8 +136,8 @@ TEST(CliPack, BuildsFilesTheCheckAccepts) {
   const std::string data = WriteFile("fw.bin", Firmware(300, 1, 4));
   const std::string out = (ScratchDirectory() / "packed.kfw").string();
   test::ProcessResult result =
-      RunProgram({kProgram, "pack", out, "--company", "0x0021", "--product", "0x0A", "delay:20", "noop",
-           "reset:1", "image:1.4:" + data, "end", "raw:00ff"});
+      RunProgram({kProgram, "pack", out, "--company", "0x0021", "--product", "0x0A", "delay:20",
+                  "noop", "reset:1", "image:1.4:" + data, "end", "raw:00ff"});
   ASSERT_EQ(result.exitStatus, 0) << result.err;
   const std::vector<uint8_t> expected = ImageWriter::Version1(kSimCompany, kSimProduct)
                                             .Delay(20)
@@ -163,17 +179,19 @@ TEST(CliPorts, ListsTheSimulatedModuleOnlyWhenAskedFor) {
   result = RunProgram({kProgram, "ports"}, noJack);
   EXPECT_EQ(result.out.find("Simulated QX-412"), std::string::npos) << result.out;
 
-  result = RunProgram({kProgram, "ports"}, {{"KFW_SIMULATOR", "1"}, {"JACK_DEFAULT_SERVER", "kfw-none"}});
+  result = RunProgram({kProgram, "ports"},
+                      {{"KFW_SIMULATOR", "1"}, {"JACK_DEFAULT_SERVER", "kfw-none"}});
   EXPECT_NE(result.out.find("Simulated QX-412"), std::string::npos) << result.out;
 }
 
 TEST(CliUpdate, WholeUpdateOnTheBuiltInSimulatedModule) {
-  const std::string file = WriteFile(
-      "update.kfw",
-      ImageWriter::Version1(kSimCompany, kSimProduct).Image(1, 3, Firmware(512, 1, 3)).End().Bytes());
+  const std::string file = WriteFile("update.kfw", ImageWriter::Version1(kSimCompany, kSimProduct)
+                                                       .Image(1, 3, Firmware(512, 1, 3))
+                                                       .End()
+                                                       .Bytes());
   const std::string trace = (ScratchDirectory() / "update-trace.txt").string();
-  const test::ProcessResult result =
-      RunProgram({kProgram, "update", file, "--in", "sim", "--out", "simulated", "-log", "--trace-file", trace});
+  const test::ProcessResult result = RunProgram({kProgram, "update", file, "--in", "sim", "--out",
+                                                 "simulated", "-log", "--trace-file", trace});
   ASSERT_EQ(result.exitStatus, 0) << result.err;
   EXPECT_EQ(result.out,
             "Connection established!\n"
@@ -193,9 +211,10 @@ TEST(CliUpdate, WholeUpdateOnTheBuiltInSimulatedModule) {
 
 TEST(CliUpdate, NoAnswersTheSameVersionQuestion) {
   // The simulated module holds version 1.2, verified good: the same version is questioned.
-  const std::string file = WriteFile(
-      "same.kfw",
-      ImageWriter::Version1(kSimCompany, kSimProduct).Image(1, 2, Firmware(128, 1, 2)).End().Bytes());
+  const std::string file = WriteFile("same.kfw", ImageWriter::Version1(kSimCompany, kSimProduct)
+                                                     .Image(1, 2, Firmware(128, 1, 2))
+                                                     .End()
+                                                     .Bytes());
   for (const char* answer : {"--no", ""}) {
     SCOPED_TRACE(answer);
     std::vector<std::string> argv = {kProgram, "update", file, "--in", "sim", "--out", "sim"};
@@ -213,12 +232,11 @@ TEST(CliUpdate, NoAnswersTheSameVersionQuestion) {
 
 TEST(CliUpdate, CtrlCCancelsTheRunningStep) {
   // A long delay record gives time to press Ctrl-C while the update waits.
-  const std::string file = WriteFile(
-      "slow.kfw", ImageWriter::Version1(kSimCompany, kSimProduct)
-                      .Delay(250)
-                      .Image(1, 3, Firmware(64, 1, 3))
-                      .End()
-                      .Bytes());
+  const std::string file = WriteFile("slow.kfw", ImageWriter::Version1(kSimCompany, kSimProduct)
+                                                     .Delay(250)
+                                                     .Image(1, 3, Firmware(64, 1, 3))
+                                                     .End()
+                                                     .Bytes());
   test::ChildProcess update({kProgram, "update", file, "--in", "sim", "--out", "sim"});
   ASSERT_TRUE(update.WaitForError("Delaying...", std::chrono::seconds(20)));
   const auto pressed = std::chrono::steady_clock::now();
@@ -230,12 +248,14 @@ TEST(CliUpdate, CtrlCCancelsTheRunningStep) {
 }
 
 TEST(CliUpdate, UnknownPortIsTold) {
-  const std::string file = WriteFile("any.kfw", ImageWriter::Version0().End().Raw(std::vector<uint8_t>{0}).Bytes());
+  const std::string file =
+      WriteFile("any.kfw", ImageWriter::Version0().End().Raw(std::vector<uint8_t>{0}).Bytes());
   const test::ProcessResult result =
       RunProgram({kProgram, "update", file, "--in", "no-such-port", "--out", "sim"},
-          {{"JACK_DEFAULT_SERVER", "kfw-none"}});
+                 {{"JACK_DEFAULT_SERVER", "kfw-none"}});
   EXPECT_EQ(result.exitStatus, 69);
-  EXPECT_NE(result.err.find("no port in \"Receive from\" matches \"no-such-port\""), std::string::npos)
+  EXPECT_NE(result.err.find("no port in \"Receive from\" matches \"no-such-port\""),
+            std::string::npos)
       << result.err;
 }
 
@@ -260,15 +280,14 @@ TEST(CliSimulate, UpdateOverAPseudoTerminalLeavesTheImageInTheModule) {
   const std::vector<uint8_t> first = Firmware(700, 2, 0);
   std::vector<uint8_t> second(300);
   for (size_t i = 0; i < second.size(); ++i) second[i] = static_cast<uint8_t>((i * 5) & 0x7F);
-  const std::string file = WriteFile(
-      "two.kfw", ImageWriter::Version1(kSimCompany, kSimProduct)
-                     .Image(2, 0, first)
-                     .Delay(2)
-                     .NoOp()
-                     .Reset(1)
-                     .Image(2, 1, second)
-                     .End()
-                     .Bytes());
+  const std::string file = WriteFile("two.kfw", ImageWriter::Version1(kSimCompany, kSimProduct)
+                                                    .Image(2, 0, first)
+                                                    .Delay(2)
+                                                    .NoOp()
+                                                    .Reset(1)
+                                                    .Image(2, 1, second)
+                                                    .End()
+                                                    .Bytes());
   const std::string dump = (ScratchDirectory() / "programmed.bin").string();
   test::ChildProcess simulator({kProgram, "simulate", "--block-size", "128", "--dump-image", dump});
   ASSERT_TRUE(simulator.WaitForOutput("kfwsim ready", std::chrono::seconds(10)));
@@ -291,9 +310,10 @@ TEST(CliSimulate, UpdateOverAPseudoTerminalLeavesTheImageInTheModule) {
 }
 
 TEST(CliSimulate, ARejectedBlockEndsTheUpdateWithItsText) {
-  const std::string file = WriteFile(
-      "rejected.kfw",
-      ImageWriter::Version1(kSimCompany, kSimProduct).Image(1, 3, Firmware(1024, 1, 3)).End().Bytes());
+  const std::string file = WriteFile("rejected.kfw", ImageWriter::Version1(kSimCompany, kSimProduct)
+                                                         .Image(1, 3, Firmware(1024, 1, 3))
+                                                         .End()
+                                                         .Bytes());
   test::ChildProcess simulator(
       {kProgram, "simulate", "--reject-block", "2", "--reject-status", "1"});
   ASSERT_TRUE(simulator.WaitForOutput("kfwsim ready", std::chrono::seconds(10)));

@@ -1,17 +1,13 @@
-// What the engine tests share: image data the module can carry, a timed log of what the simulated
-// module acted on (with hooks to act at an exact point of a procedure), and a question box that
-// notes whether a progress window was showing when it was asked.
+// What the engine tests share: image data the module can carry, and a timed log of the commands
+// the simulated module acted on, with hooks to act at an exact point of a procedure.
 #pragma once
 
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "image/report.h"
-#include "protocol/device_status.h"
-#include "sim/link.h"
 #include "sim/module.h"
 #include "tests/support/sim_rig.h"
 
@@ -19,14 +15,13 @@ namespace kfw::test {
 
 // length bytes of 7-bit data (SysEx carries nothing higher), varied so that a byte out of place
 // or a block sent twice shows in the programmed image.
-std::vector<uint8_t> ImageData(size_t length, uint8_t seed = 0);
-
-// Replies delivered 16 bytes at a time, more than a tick apart, so that a reader takes a reply
-// longer than the 49-byte reply ring whole instead of only its last 49 bytes.
-LinkSettings ChunkedLink();
-
-// RunUpdate over a whole file.
-ResultCode Update(const std::vector<uint8_t>& file, DeviceInfo& device);
+inline std::vector<uint8_t> ImageData(size_t length, uint8_t seed = 0) {
+  std::vector<uint8_t> data(length);
+  for (size_t i = 0; i < length; ++i) {
+    data[i] = static_cast<uint8_t>((i * 7 + i / 128 + seed) & 0x7F);
+  }
+  return data;
+}
 
 // One command the module acted on, at the virtual instant it did, with a short name: "R2" reset
 // with argument 2, "S" get status, "P0" prepare area with argument 0, "B3" data block 3, "F4" final
@@ -37,68 +32,58 @@ struct SeenCommand {
   std::string name;
 };
 
-// Installs itself as the module's observer for its lifetime.
+// Installs itself as the module's observer for its lifetime. In virtual time the module acts on
+// the thread that sleeps, the test's own, so nothing here needs a lock.
 class ModuleWatch {
  public:
-  explicit ModuleWatch(SimRig& rig);
-  ~ModuleWatch();
+  explicit ModuleWatch(SimRig& rig) : rig_(rig) {
+    rig_.module.SetObserver([this](const ModuleEvent& event) { Log(event); });
+  }
+  ~ModuleWatch() { rig_.module.SetObserver(nullptr); }
   ModuleWatch(const ModuleWatch&) = delete;
   ModuleWatch& operator=(const ModuleWatch&) = delete;
 
-  // Runs action once, right after the first command for which when() holds has been logged. It
-  // runs under the module's lock on the thread that advances virtual time, so it may change the
-  // module's faults, schedule on rig.time or RequestCancel, but not wait.
-  void Once(std::function<bool(const SeenCommand&)> when, std::function<void()> action);
-  // The same, for the first command of that name.
-  void Once(const std::string& name, std::function<void()> action);
+  // Runs action once, right after the first command of that name has been logged (its reply, if
+  // any, has left by then): it may change the module's faults, schedule on rig.time or
+  // RequestCancel, but not wait.
+  void Once(const std::string& name, std::function<void()> action) {
+    pending_.emplace_back(name, std::move(action));
+  }
 
-  std::vector<SeenCommand> Seen();
+  const std::vector<SeenCommand>& Seen() const { return seen_; }
   // The names in order, joined with spaces: "R2 S P0 B0 F1 S R0".
-  std::string Names();
-  std::string LastName();
+  std::string Names() const {
+    std::string names;
+    for (const SeenCommand& seen : seen_) names += (names.empty() ? "" : " ") + seen.name;
+    return names;
+  }
   // The instants of every command of that name.
-  std::vector<uint64_t> TimesOf(const std::string& name);
-  size_t Count(const std::string& name);
+  std::vector<uint64_t> TimesOf(const std::string& name) const {
+    std::vector<uint64_t> times;
+    for (const SeenCommand& seen : seen_) {
+      if (seen.name == name) times.push_back(seen.at);
+    }
+    return times;
+  }
 
  private:
-  struct Trigger {
-    std::function<bool(const SeenCommand&)> when;
-    std::function<void()> action;
-    bool fired = false;
-  };
+  void Log(const ModuleEvent& e) {
+    std::string name = (e.command == 0x10 ? "R" : "P") + std::to_string(e.argument);
+    if (e.command == 0x11) name = "S";
+    if (e.command == 0x15) name = (e.blockLength ? "B" : "F") + std::to_string(e.blockNumber);
+    seen_.push_back({e, rig_.Now(), name});
+    // Taken out before any runs: an action may set up another.
+    std::vector<std::function<void()>> due;
+    std::erase_if(pending_, [&](auto& trigger) {
+      if (trigger.first == name) due.push_back(std::move(trigger.second));
+      return trigger.first == name;
+    });
+    for (auto& action : due) action();
+  }
+
   SimRig& rig_;
-  // Recursive: a trigger's condition may look at the log while it is being checked.
-  std::recursive_mutex mutex_;
   std::vector<SeenCommand> seen_;
-  std::vector<Trigger> triggers_;
-};
-
-// Schedules RequestCancel at a virtual instant and remembers when it came.
-class CancelAt {
- public:
-  CancelAt(SimRig& rig, uint64_t when);
-  uint64_t when() const { return when_; }
-
- private:
-  uint64_t when_;
-};
-
-// Answers questions from a fixed answer and notes, for each, whether a progress window was open.
-class AnsweringBoxes final : public MessageBoxes {
- public:
-  explicit AnsweringBoxes(bool answer) : answer_(answer) { InstallMessageBoxes(this); }
-  ~AnsweringBoxes() override { InstallMessageBoxes(nullptr); }
-
-  void ShowError(const std::string& text) override { errors.push_back(text); }
-  bool AskYesNo(const std::string& text) override;
-  void ShowFatal(const std::string& text) override;
-
-  std::vector<std::string> questions;
-  std::vector<bool> progressOpenAtQuestion;
-  std::vector<std::string> errors;
-
- private:
-  bool answer_;
+  std::vector<std::pair<std::string, std::function<void()>>> pending_;
 };
 
 }  // namespace kfw::test

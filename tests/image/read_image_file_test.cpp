@@ -1,11 +1,13 @@
 // Reading image files whole.
-#include "image/image_file_io.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <tuple>
+#include <vector>
 
+#include "image/image_file_io.h"
 #include "tests/support/doubles.h"
 
 namespace kfw {
@@ -19,29 +21,21 @@ TEST(ReadImageFile, ReadsWholeFilesAndSaysWhyNot) {
       .write(reinterpret_cast<const char*>(content.data()), 6);
   std::ofstream(dir / "empty.kfw", std::ios::binary).flush();
 
-  struct Case {
-    std::string name;
-    bool ok;
-    std::vector<uint8_t> bytes;
-    std::string message;
-  };
   const std::string missing = (dir / "missing.kfw").string();
-  const Case cases[] = {
+  // The name, whether it is read, the bytes read, the message.
+  const std::tuple<std::string, bool, std::vector<uint8_t>, std::string> cases[] = {
       {(dir / "six.kfw").string(), true, content, ""},
       // Zero bytes are not a memory failure: the check says what is wrong with them.
       {(dir / "empty.kfw").string(), true, {}, ""},
       {missing, false, {}, "Can't open file " + missing + " for reading"},
       {dir.string(), false, {}, "Can't open file " + dir.string() + " for reading"},
-      {"", false, {}, "Can't open file  for reading"},
   };
-  for (const Case& c : cases) {
+  for (const auto& [name, read, expected, text] : cases) {
     std::vector<uint8_t> bytes = {0x55};
     std::string message;
-    EXPECT_EQ(ReadImageFile(c.name, bytes, message), c.ok) << c.name;
-    EXPECT_EQ(bytes, c.bytes) << c.name;
-    if (!c.ok) {
-      EXPECT_EQ(message, c.message);
-    }
+    EXPECT_EQ(ReadImageFile(name, bytes, message), read) << name;
+    EXPECT_EQ(bytes, expected) << name;
+    EXPECT_EQ(message, text) << name;
   }
 }
 

@@ -1,0 +1,292 @@
+// The port lists, opening and closing the chosen pair and the remembered choice, against the
+// scriptable device and the settings file; the raw-device backend on a pseudo-terminal; absent
+// systems.
+#include "midi/ports.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <tuple>
+
+#include "midi/backends/raw_backend.h"
+#include "midi/port_settings_file.h"
+#include "midi/reception.h"
+#include "midi/transmission.h"
+#include "tests/support/doubles.h"
+#include "tests/support/test_device.h"
+#ifdef KFW_TEST_JACK
+#include "midi/backends/rtmidi_backend.h"
+#endif
+
+namespace kfw {
+namespace {
+
+namespace fs = std::filesystem;
+using Entries = std::vector<std::string>;
+const std::string kChoose = "(Choose a MIDI port)";
+
+class PortLists : public testing::Test {
+ protected:
+  ~PortLists() override { InstallPortSettingsStore(nullptr); }
+
+  // Installs a settings file of this test's own in a directory not made yet; the file holds
+  // `text`, or is missing without one.
+  void UseSettingsFile(std::optional<std::string> text = std::nullopt) {
+    const fs::path dir =
+        test::ScratchDirectory() / testing::UnitTest::GetInstance()->current_test_info()->name();
+    fs::remove_all(dir);
+    file = dir / "kfwupdate" / "ports.conf";
+    if (text) {
+      fs::create_directories(file.parent_path());
+      std::ofstream(file, std::ios::binary) << *text;
+    }
+    store = std::make_unique<FilePortSettingsStore>(file.string());
+    InstallPortSettingsStore(store.get());
+  }
+
+  test::TestDevice device;
+  test::RecordingBoxes boxes;
+  test::RecordingPortLists lists;
+  fs::path file;
+  std::unique_ptr<FilePortSettingsStore> store;
+};
+
+TEST_F(PortLists, FillListsEveryDeviceAfterTheChoosePrompt) {
+  device.inputNames = {"USB MIDI In"};
+  device.outputNames = {"USB MIDI Out", "Synth Out"};
+  ASSERT_TRUE(FillPortLists());
+  EXPECT_EQ(lists.entries[kReceiveFromList], (Entries{kChoose, "USB MIDI In"}));
+  EXPECT_EQ(lists.entries[kTransmitToList], (Entries{kChoose, "USB MIDI Out", "Synth Out"}));
+  EXPECT_EQ(lists.selected, (std::map<int, int32_t>{{kReceiveFromList, 0}, {kTransmitToList, 0}}));
+  EXPECT_TRUE(boxes.Errors().empty());
+}
+
+TEST_F(PortLists, MissingInputsOrOutputsAreToldAndFail) {
+  const std::tuple<Entries, Entries, std::string, size_t> cases[] = {
+      {{},
+       {"Out"},
+       "No MIDI input buses available! Please install your MIDI interface's Windows driver",
+       0},
+      // The input list is already filled when the missing outputs are found.
+      {{"In"},
+       {},
+       "No MIDI output buses available! Please install your MIDI card's Windows driver",
+       2},
+  };
+  for (const auto& [inputs, outputs, error, inputEntries] : cases) {
+    test::RecordingBoxes caseBoxes;
+    test::RecordingPortLists caseLists;
+    device.inputNames = inputs;
+    device.outputNames = outputs;
+    EXPECT_FALSE(FillPortLists());
+    EXPECT_EQ(caseBoxes.Errors(), Entries{error});
+    EXPECT_EQ(caseLists.entries[kReceiveFromList].size(), inputEntries);
+    EXPECT_TRUE(caseLists.entries[kTransmitToList].empty());
+  }
+}
+
+TEST_F(PortLists, EachEntryOpensItsOwnDeviceAndClosingLetsBothGo) {
+  ClosePorts();  // nothing open yet: nothing to do, nothing to tell
+  device.inputNames = {"In A", "In B (broken)", "In C"};
+  device.outputNames = {"Out A (broken)", "Out B"};
+  device.inputCapsFailures = {1};
+  device.outputCapsFailures = {0};
+  ASSERT_TRUE(FillPortLists());
+  EXPECT_EQ(lists.entries[kReceiveFromList], (Entries{kChoose, "In A", "In C"}));
+  EXPECT_EQ(lists.entries[kTransmitToList], (Entries{kChoose, "Out B"}));
+  // Position - 1 would name device 1 ("In B") for "In C" and device 0 for "Out B".
+  EXPECT_EQ(InputDeviceAt(1), 0);
+  EXPECT_EQ(OutputDeviceAt(1), 1);
+  for (int32_t outside : {-1, 0, 3}) EXPECT_EQ(InputDeviceAt(outside), -1) << outside;
+  ASSERT_TRUE(OpenPorts(InputDeviceAt(2), OutputDeviceAt(1)));
+  EXPECT_EQ(device.openedInputDevice, 2u);
+  EXPECT_EQ(device.openedOutputDevice, 1u);
+  EXPECT_TRUE(device.BufferQueued());
+  ClosePorts();
+  EXPECT_FALSE(device.InputOpen());
+  EXPECT_FALSE(device.OutputOpen());
+  EXPECT_EQ(midiIn.load(), nullptr);
+  EXPECT_EQ(midiOut.load(), nullptr);
+  EXPECT_TRUE(boxes.Errors().empty());
+  EXPECT_TRUE(boxes.Fatals().empty());
+}
+
+TEST_F(PortLists, OpenFailuresShowTheirCodeAndLeaveNothingOpen) {
+  struct Case {
+    const char* call;
+    MmResult code;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"midiInOpen", kMmAllocated,
+       "midiInOpen returned 00000004. Is the MIDI port currently in use?\n"},
+      {"midiInPrepareHeader", kMmNoMemory, "midiInPrepareHeader returned 00000007\n"},
+      {"midiInAddBuffer", kMmInvalidParameter, "midiInAddBuffer returned 0000000b\n"},
+      {"midiOutOpen", 0xDEADBEEF,
+       "midiOutOpen returned deadbeef. Is the MIDI port currently in use?\n"},
+  };
+  ASSERT_TRUE(FillPortLists());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    test::RecordingBoxes caseBoxes;
+    device.FailNext(c.call, c.code);
+    EXPECT_FALSE(OpenPorts(0, 0));
+    EXPECT_EQ(caseBoxes.Errors(), Entries{c.text});
+    EXPECT_FALSE(device.InputOpen());
+    EXPECT_FALSE(device.OutputOpen());
+    EXPECT_FALSE(device.BufferQueued());
+    EXPECT_EQ(midiIn.load(), nullptr);
+    EXPECT_EQ(midiOut.load(), nullptr);
+    // Nothing is held: the next Connect opens the same ports.
+    ClosePorts();
+    EXPECT_TRUE(OpenPorts(0, 0));
+    ClosePorts();
+  }
+}
+
+TEST_F(PortLists, TheChoiceIsRememberedBetweenRuns) {
+  device.inputNames = device.outputNames = {"Port 1", "Port 2", "Port 3"};
+  UseSettingsFile();
+  ASSERT_TRUE(FillPortLists());
+  // The first run finds no settings: the load fails quietly and disables Update.
+  EXPECT_FALSE(LoadPortSettings());
+  EXPECT_TRUE(fs::exists(file));
+  EXPECT_EQ(lists.selected[kReceiveFromList], 0);
+  EXPECT_TRUE(boxes.Errors().empty());
+
+  // The first command saves the values as they stand, the next ones the positions chosen since.
+  ASSERT_TRUE(SavePortSettings());
+  EXPECT_EQ(test::ReadFileText(file), "InputBus=-1\nOutputBus=-1\n");
+  inputBus = 3;
+  outputBus = 1;
+  ASSERT_TRUE(SavePortSettings());
+  EXPECT_EQ(test::ReadFileText(file), "InputBus=3\nOutputBus=1\n");
+  // Every write went through a temporary file renamed over the file: nothing else is left.
+  EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), fs::directory_iterator()), 1);
+
+  // The next runs select what was saved; a position beyond the list, or -1, selects nothing.
+  struct Case {
+    const char* text;  // null: as saved above
+    int32_t input, output, selectedInput, selectedOutput;
+  };
+  for (const Case& c :
+       {Case{nullptr, 3, 1, 3, 1}, Case{"InputBus=4\nOutputBus=-1\n", 4, -1, -1, -1}}) {
+    if (c.text) std::ofstream(file) << c.text;
+    inputBus = outputBus = 0;
+    EXPECT_TRUE(LoadPortSettings());
+    EXPECT_EQ(inputBus, c.input);
+    EXPECT_EQ(outputBus, c.output);
+    EXPECT_EQ(lists.selected[kReceiveFromList], c.selectedInput);
+    EXPECT_EQ(lists.selected[kTransmitToList], c.selectedOutput);
+  }
+  EXPECT_EQ(lists.updateCalls, std::vector<bool>{false});
+}
+
+TEST_F(PortLists, CorruptSettingsCannotBeReadAndLeaveTheValueAsItWas) {
+  constexpr int32_t kUnread = 99;
+  struct Case {
+    std::string text;
+    int32_t input, output;
+  };
+  const Case cases[] = {
+      {std::string("\x00\xff\xfe=\x01\n\x80", 7), kUnread, kUnread},
+      {"InputBus=two\nOutputBus=2\n", kUnread, 2},
+      {"InputBus=3x\nOutputBus=-1\n", kUnread, -1},
+      {"InputBus=4294967295\nOutputBus=-2147483649\n", kUnread, kUnread},
+      {"InputBus=\nOutputBus\n", kUnread, kUnread},
+      {"InputBus = 4 \r\n# comment\r\nOutputBus=\t0\r\n", 4, 0},
+      {"OutputBus=7", kUnread, 7},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    UseSettingsFile(c.text);
+    ASSERT_TRUE(store->Open());
+    int32_t input = kUnread, output = kUnread;
+    EXPECT_EQ(store->Read(kInputBusValue, input), c.input != kUnread);
+    EXPECT_EQ(store->Read(kOutputBusValue, output), c.output != kUnread);
+    EXPECT_EQ(input, c.input);
+    EXPECT_EQ(output, c.output);
+  }
+}
+
+// Opens, then refuses every write of one value.
+struct RefusingStore final : PortSettingsStore {
+  explicit RefusingStore(std::string value) : refused(std::move(value)) {}
+  bool Open() override { return true; }
+  bool Read(const char*, int32_t&) override { return false; }
+  bool Write(const char* name, int32_t) override { return name != refused; }
+  void Close() override {}
+  std::string refused;
+};
+
+TEST_F(PortLists, FailedSavesTellWhichValueAndDisableUpdate) {
+  // /proc takes no new files, not even from root; /proc/version opens as a file without values.
+  FilePortSettingsStore unwritable("/proc/version");
+  RefusingStore outputRefused(kOutputBusValue);
+  const std::pair<PortSettingsStore*, std::string> cases[] = {
+      {&unwritable, "Unable to set the Input Bus info to the registry."},
+      {&outputRefused, "Unable to set the Output Bus info to the registry."}};
+  for (const auto& [failing, text] : cases) {
+    SCOPED_TRACE(text);
+    test::RecordingBoxes caseBoxes;
+    test::RecordingPortLists caseLists;
+    InstallPortSettingsStore(failing);
+    EXPECT_FALSE(SavePortSettings());
+    EXPECT_EQ(caseBoxes.Errors(), Entries{text});
+    EXPECT_EQ(caseLists.updateCalls, std::vector<bool>{false});
+  }
+}
+
+TEST(RawDevice, TerminalIsOpenedRawAndByOneProgramAtATime) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+  const std::string path = ptsname(master);
+  auto backend = MakeRawDeviceBackend({path}, false);
+  auto otherProgram = MakeRawDeviceBackend({path}, false);
+  std::unique_ptr<OutputConnection> output, other;
+  ASSERT_EQ(backend->OpenOutput(path, output), kMmNoError);
+  EXPECT_EQ(otherProgram->OpenOutput(path, other), kMmAllocated);
+
+  termios settings{};
+  const int probe = open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+  ASSERT_EQ(tcgetattr(probe, &settings), 0);
+  close(probe);
+  EXPECT_EQ(settings.c_lflag & (ECHO | ICANON | ISIG), 0u);
+  EXPECT_EQ(settings.c_iflag & (ICRNL | IXON), 0u);
+  EXPECT_EQ(settings.c_oflag & OPOST, 0u);
+
+  output.reset();
+  EXPECT_EQ(otherProgram->OpenOutput(path, other), kMmNoError);
+  other.reset();
+  close(master);
+}
+
+#ifdef KFW_TEST_JACK
+TEST(AbsentSystems, ListNothingAndPrintNothing) {
+  // A server name nobody runs; and this machine may or may not have an ALSA sequencer.
+  setenv("JACK_DEFAULT_SERVER", "kfw-nobody-runs-this", 1);
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  std::vector<std::string> inputs, outputs;
+  MakeJackBackend()->ListPorts(inputs, outputs);
+  std::unique_ptr<OutputConnection> output;
+  const MmResult opened = MakeJackBackend()->OpenOutput("kfwsim in:midi", output);
+  if (!AlsaSequencerPresent()) MakeAlsaSequencerBackend()->ListPorts(inputs, outputs);
+  const std::string printed =
+      testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
+  unsetenv("JACK_DEFAULT_SERVER");
+  EXPECT_EQ(printed, "");
+  EXPECT_EQ(inputs.size() + outputs.size(), 0u);
+  EXPECT_EQ(opened, kMmNoDriver);
+}
+#endif
+
+}  // namespace
+}  // namespace kfw
