@@ -100,23 +100,8 @@ class PseudoTerminal final : public SimulatorPeer::Transport {
   bool Write(const uint8_t* bytes, size_t count) override {
     // Nobody reading (the updater has closed the port) fills the terminal's queue; the bytes are
     // then dropped, as a cable with nothing at its end drops them.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-    size_t done = 0;
-    while (done < count) {
-      const ssize_t written = write(master_, bytes + done, count - done);
-      if (written > 0) {
-        done += static_cast<size_t>(written);
-        continue;
-      }
-      if (written < 0 && errno == EINTR) continue;
-      if (written < 0 && errno != EAGAIN) return false;
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return false;
-      pollfd waiting{master_, POLLOUT, 0};
-      poll(&waiting, 1, static_cast<int>(left.count()) + 1);
-    }
-    return true;
+    return WriteAllBefore(master_, bytes, count,
+                          std::chrono::steady_clock::now() + std::chrono::seconds(1)) == 0;
   }
 
  private:

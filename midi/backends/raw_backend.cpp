@@ -119,21 +119,9 @@ class RawDevice {
     const auto deadline = std::chrono::steady_clock::now() +
                           std::chrono::microseconds(length * kMidiByteMicros) +
                           std::chrono::seconds(2);
-    size_t done = 0;
-    while (done < length) {
-      const ssize_t written = write(fd_, bytes + done, length - done);
-      if (written > 0) {
-        done += static_cast<size_t>(written);
-        continue;
-      }
-      if (written < 0 && errno == EINTR) continue;
-      if (written < 0 && errno != EAGAIN) return FromErrno(errno);
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return kMidiErrNotReady;
-      pollfd waiting{fd_, POLLOUT, 0};
-      poll(&waiting, 1, static_cast<int>(left.count()) + 1);
-    }
+    const int error = WriteAllBefore(fd_, bytes, length, deadline);
+    if (error == ETIMEDOUT) return kMidiErrNotReady;
+    if (error != 0) return FromErrno(error);
     wire_.Sent(length);
     return kMmNoError;
   }
@@ -375,6 +363,26 @@ class RawDeviceBackend final : public PortBackend {
 std::unique_ptr<PortBackend> MakeRawDeviceBackend(std::vector<std::string> paths,
                                                   bool scanRawMidi) {
   return std::make_unique<RawDeviceBackend>(std::move(paths), scanRawMidi);
+}
+
+int WriteAllBefore(int fd, const uint8_t* bytes, size_t count,
+                   std::chrono::steady_clock::time_point deadline) {
+  size_t done = 0;
+  while (done < count) {
+    const ssize_t written = write(fd, bytes + done, count - done);
+    if (written > 0) {
+      done += static_cast<size_t>(written);
+      continue;
+    }
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0 && errno != EAGAIN) return errno;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return ETIMEDOUT;
+    pollfd waiting{fd, POLLOUT, 0};
+    poll(&waiting, 1, static_cast<int>(left.count()) + 1);
+  }
+  return 0;
 }
 
 }  // namespace kfw
