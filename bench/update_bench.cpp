@@ -13,7 +13,7 @@
 
 #include "engine/update.h"
 #include "image/image_writer.h"
-#include "image/waiting.h"
+#include "base/waiting.h"
 #include "midi/device.h"
 #include "midi/port_layer.h"
 #include "midi/ports.h"

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "image/report.h"
+#include "base/report.h"
 
 namespace kfw::cli {
 

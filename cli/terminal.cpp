@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include "cli/exit_status.h"
-#include "image/waiting.h"
+#include "base/waiting.h"
 
 namespace kfw::cli {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "engine/progress.h"
-#include "image/report.h"
+#include "base/report.h"
 
 namespace kfw::cli {
 

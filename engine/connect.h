@@ -1,7 +1,7 @@
 // Finding the module on the open ports.
 #pragma once
 
-#include "image/result.h"
+#include "base/result.h"
 #include "protocol/device_status.h"
 
 namespace kfw {

@@ -1,8 +1,8 @@
 #include "engine/process_state.h"
 
 #include "engine/progress.h"
-#include "image/report.h"
-#include "image/waiting.h"
+#include "base/report.h"
+#include "base/waiting.h"
 #include "midi/device.h"
 #include "midi/ports.h"
 #include "midi/reception.h"

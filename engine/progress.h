@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "image/waiting.h"
+#include "base/waiting.h"
 
 namespace kfw {
 

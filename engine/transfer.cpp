@@ -2,7 +2,7 @@
 
 #include "engine/progress.h"
 #include "image/image_file.h"
-#include "image/report.h"
+#include "base/report.h"
 #include "midi/reception.h"
 #include "protocol/messages.h"
 

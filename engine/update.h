@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "image/result.h"
+#include "base/result.h"
 #include "protocol/device_status.h"
 
 namespace kfw {

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "engine/process_state.h"
-#include "image/waiting.h"
+#include "base/waiting.h"
 #include "midi/device.h"
 #include "midi/reception.h"
 #include "protocol/device_status.h"

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "image/report.h"
+#include "base/report.h"
 #include "midi/device.h"
 #include "midi/reception.h"
 #include "midi/transmission.h"

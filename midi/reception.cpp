@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "image/image_file.h"
-#include "image/report.h"
-#include "image/waiting.h"
+#include "base/report.h"
+#include "base/waiting.h"
 
 namespace kfw {
 

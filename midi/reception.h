@@ -10,7 +10,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "image/result.h"
+#include "base/result.h"
 #include "midi/device.h"
 
 namespace kfw {

@@ -1,7 +1,7 @@
 #include "midi/transmission.h"
 
-#include "image/report.h"
-#include "image/waiting.h"
+#include "base/report.h"
+#include "base/waiting.h"
 
 namespace kfw {
 

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "image/report.h"
+#include "base/report.h"
 #include "midi/reception.h"
 #include "midi/transmission.h"
 

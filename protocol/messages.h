@@ -9,7 +9,7 @@
 #include <array>
 #include <cstdint>
 
-#include "image/result.h"
+#include "base/result.h"
 
 namespace kfw {
 

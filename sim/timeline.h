@@ -9,7 +9,7 @@
 #include <mutex>
 #include <thread>
 
-#include "image/waiting.h"
+#include "base/waiting.h"
 
 namespace kfw {
 

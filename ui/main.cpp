@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "engine/progress.h"
-#include "image/report.h"
+#include "base/report.h"
 #include "midi/backends/backends.h"
 #include "midi/port_settings_file.h"
 #include "midi/ports.h"

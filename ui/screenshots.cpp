@@ -13,8 +13,8 @@
 #include <string>
 
 #include "engine/progress.h"
-#include "image/report.h"
-#include "image/result.h"
+#include "base/report.h"
+#include "base/result.h"
 #include "midi/port_layer.h"
 #include "midi/ports.h"
 #include "sim/ports.h"

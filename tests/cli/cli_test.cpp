@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "image/image_writer.h"
-#include "image/result.h"
+#include "base/result.h"
 #include "tests/cli/child_process.h"
 #include "tests/support/doubles.h"
 

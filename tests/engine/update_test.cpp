@@ -13,8 +13,8 @@
 
 #include "engine/progress.h"
 #include "image/image_writer.h"
-#include "image/report.h"
-#include "image/waiting.h"
+#include "base/report.h"
+#include "base/waiting.h"
 #include "protocol/messages.h"
 #include "tests/engine/engine_helpers.h"
 #include "tests/support/doubles.h"

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "image/waiting.h"
+#include "base/waiting.h"
 #include "midi/port_layer.h"
 #include "midi/ports.h"
 #include "midi/reception.h"

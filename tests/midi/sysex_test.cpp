@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "image/image_file.h"
-#include "image/report.h"
-#include "image/waiting.h"
+#include "base/report.h"
+#include "base/waiting.h"
 #include "midi/ports.h"
 #include "midi/reception.h"
 #include "midi/transmission.h"

@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "engine/connect.h"
-#include "image/report.h"
+#include "base/report.h"
 #include "midi/backends/backends.h"
 #include "midi/ports.h"
 #include "midi/transmission.h"

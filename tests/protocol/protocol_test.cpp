@@ -8,7 +8,7 @@
 #include <tuple>
 #include <vector>
 
-#include "image/waiting.h"
+#include "base/waiting.h"
 #include "midi/ports.h"
 #include "midi/reception.h"
 #include "protocol/device_status.h"

@@ -6,7 +6,7 @@
 #include <functional>
 #include <vector>
 
-#include "image/waiting.h"
+#include "base/waiting.h"
 
 namespace kfw::test {
 

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "engine/progress.h"
-#include "image/result.h"
-#include "image/report.h"
+#include "base/result.h"
+#include "base/report.h"
 #include "midi/ports.h"
 
 namespace kfw {

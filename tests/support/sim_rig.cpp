@@ -1,6 +1,6 @@
 #include "tests/support/sim_rig.h"
 
-#include "image/waiting.h"
+#include "base/waiting.h"
 #include "midi/ports.h"
 
 namespace kfw::test {

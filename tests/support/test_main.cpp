@@ -7,7 +7,7 @@
 #include <string>
 
 #include "engine/process_state.h"
-#include "image/report.h"
+#include "base/report.h"
 #include "tests/support/doubles.h"
 
 namespace {

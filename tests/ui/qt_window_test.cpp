@@ -10,7 +10,7 @@
 #include <tuple>
 
 #include "image/image_writer.h"
-#include "image/waiting.h"
+#include "base/waiting.h"
 #include "midi/port_layer.h"
 #include "midi/port_settings_file.h"
 #include "sim/ports.h"

@@ -5,7 +5,7 @@
 #include "engine/connect.h"
 #include "engine/update.h"
 #include "image/image_file.h"
-#include "image/report.h"
+#include "base/report.h"
 #include "protocol/device_status.h"
 #include "image/image_file_io.h"
 

@@ -11,7 +11,7 @@
 #include <functional>
 #include <string>
 
-#include "image/result.h"
+#include "base/result.h"
 #include "midi/ports.h"
 #include "ui/logic/dialog_templates.h"
 

@@ -9,7 +9,7 @@
 #include <QString>
 #include <QWidget>
 
-#include "image/report.h"
+#include "base/report.h"
 
 namespace kfw {
 

@@ -6,7 +6,7 @@
 #include <QScreen>
 #include <algorithm>
 
-#include "image/waiting.h"
+#include "base/waiting.h"
 #include "ui/logic/dialog_templates.h"
 #include "ui/qt/dialog_builder.h"
 #include "ui/qt/gui_thread.h"

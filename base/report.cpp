@@ -1,4 +1,4 @@
-#include "image/report.h"
+#include "base/report.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "image/waiting.h"
+#include "base/waiting.h"
 
 #include <chrono>
 #include <thread>

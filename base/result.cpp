@@ -1,4 +1,4 @@
-#include "image/result.h"
+#include "base/result.h"
 
 namespace kfw {
 
