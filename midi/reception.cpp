@@ -15,6 +15,13 @@ ReplyRingStorage ReplyRing;
 std::atomic<uint32_t> receiveParserState{kParserIdle};
 
 namespace {
+// Raised by FlushReplies, taken by the next FeedReceivedByte: the parser restarts on the input
+// thread itself, so a byte being parsed while the flush runs cannot store its state over the
+// flushed one.
+std::atomic<bool> parserRestartRequested{false};
+}  // namespace
+
+namespace {
 
 constexpr uint32_t kIndexMask = 0xFF;
 constexpr uint32_t kGenerationStep = 0x100;
@@ -63,6 +70,10 @@ bool IsStatusByte(uint8_t byte) { return byte >= 0x80; }
 
 void FeedReceivedByte(uint8_t byte) {
   uint32_t state = receiveParserState.load(std::memory_order_relaxed);
+  if (parserRestartRequested.load(std::memory_order_relaxed) &&
+      parserRestartRequested.exchange(false, std::memory_order_acquire)) {
+    state = kParserIdle;
+  }
   if (IsStatusByte(byte) && byte != 0xF0 && byte != 0xF7) state = kParserIdle;
 
   switch (state) {
@@ -132,9 +143,28 @@ void MidiInputCallback(HMidiIn, uint32_t message, uintptr_t, uintptr_t, uintptr_
 }
 
 void FlushReplies() {
+  // The idle state is stored at once for an input that is quiet; the request makes the input
+  // thread restart the parser itself at its next byte, in case it is between loading and storing
+  // the state right now.
+  parserRestartRequested.store(true, std::memory_order_release);
   receiveParserState.store(kParserIdle, std::memory_order_relaxed);
-  ReplyRing.readPos.store(0, std::memory_order_release);
-  ReplyRing.writePos.store(0, std::memory_order_release);
+
+  // The ring is emptied by moving the read position up to the write position, never by storing
+  // writePos: the input thread is its only writer. Were we to set it to 0 while the writer is
+  // between loading and storing it, the writer would publish its old position again and every
+  // byte before it, received before the flush, would be readable once more. Here whatever the
+  // writer has published by the time writePos is loaded is gone; bytes it publishes later arrived
+  // during the flush and stay. The compare-and-swap fails only if the writer dropped the oldest
+  // byte meanwhile (the ring was full); then the positions are taken afresh.
+  uint32_t read = ReplyRing.readPos.load(std::memory_order_acquire);
+  for (;;) {
+    const uint32_t write = ReplyRing.writePos.load(std::memory_order_acquire);
+    const uint32_t emptied = ((read & ~kIndexMask) + kGenerationStep) | write;
+    if (ReplyRing.readPos.compare_exchange_weak(read, emptied, std::memory_order_acq_rel,
+                                                std::memory_order_acquire)) {
+      return;
+    }
+  }
 }
 
 ResultCode ReadReply(uint8_t* buffer, uint32_t capacity, uint32_t* count, uint32_t timeoutTicks) {
@@ -170,7 +200,11 @@ void ResetReceptionState() {
   std::memset(inputBuffer, 0, sizeof inputBuffer);
   inputHeader = MidiHdr{};
   for (auto& byte : ReplyRing.bytes) byte.store(0, std::memory_order_relaxed);
-  FlushReplies();
+  // No input thread runs between tests: the positions go back to their start values.
+  ReplyRing.readPos.store(0, std::memory_order_relaxed);
+  ReplyRing.writePos.store(0, std::memory_order_relaxed);
+  receiveParserState.store(kParserIdle, std::memory_order_relaxed);
+  parserRestartRequested.store(false, std::memory_order_relaxed);
   ResetReceivedIdentifiers();
 }
 }  // namespace internal

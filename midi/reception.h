@@ -4,7 +4,10 @@
 // The ring is shared without a lock between the MIDI input thread (which appends) and the
 // procedures' thread (which reads and flushes). The writer stores a byte before it publishes the
 // new write position; when the ring is full it drops the oldest unread byte by moving the read
-// position on, in a compare-and-swap that loses cleanly to a reader taking that same byte.
+// position on, in a compare-and-swap that loses cleanly to a reader taking that same byte. The input
+// thread is the only writer of the write position and of the parser state; the flush empties the
+// ring by moving the read position up to the write position, and asks the input thread to restart
+// the parser.
 #pragma once
 
 #include <atomic>
@@ -57,7 +60,8 @@ void MidiInputCallback(HMidiIn handle, uint32_t message, uintptr_t instance, uin
 void FeedReceivedByte(uint8_t byte);
 
 // Forgets everything received so far: parser back to idle, ring emptied. Called just before a
-// command whose answer will be awaited.
+// command whose answer will be awaited. Whatever the input thread is doing meanwhile, no byte
+// received before the flush can be read after it.
 void FlushReplies();
 
 // Copies the next body (without its F7) into buffer, which is zeroed first. kOk for a body of at

@@ -60,6 +60,48 @@ TEST(RingAcrossThreads, EveryMessageArrivesWholeAndInOrder) {
   EXPECT_EQ(ReplyRingUnreadCount(), 0u);
 }
 
+// The driver streams replies while the program flushes again and again. Right after a flush the
+// ring may hold only bytes the driver stored since the flush began (and the one it was storing
+// then). A flush that wrote the write position itself lost to a driver caught between loading and
+// storing it: the driver published its old position again, and up to 49 bytes from before the
+// flush were readable once more.
+TEST(FlushAcrossThreads, NoByteReceivedBeforeTheFlushCanBeReadAfterIt) {
+  constexpr uint32_t kFlushes = 300000;
+  std::atomic<uint64_t> stored{0};  // bytes fed that go to the ring: bodies and their F7s
+  std::atomic<bool> stop{false};
+  std::thread driver([&] {
+    while (!stop.load(std::memory_order_relaxed)) {
+      for (uint8_t byte : {0xF0, 0x00, 0x12, 0x34, 0x05, 0x7F}) FeedReceivedByte(byte);
+      for (uint8_t byte : {0x16, 0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0xF7}) {
+        FeedReceivedByte(byte);
+        stored.fetch_add(1, std::memory_order_release);
+      }
+    }
+  });
+  std::string failure;
+  for (uint32_t flush = 0; flush < kFlushes && failure.empty(); ++flush) {
+    // Let some bytes arrive between flushes, so there is something old to bring back.
+    const uint64_t last = stored.load(std::memory_order_acquire);
+    for (int spin = 0; spin < 2000 && stored.load(std::memory_order_acquire) < last + 12; ++spin) {
+    }
+    const uint64_t before = stored.load(std::memory_order_acquire);
+    FlushReplies();
+    // A driver caught mid-store publishes its stale position a moment after the flush returns:
+    // look once it has stored a few more bytes.
+    for (int spin = 0; spin < 2000 && stored.load(std::memory_order_acquire) < before + 3; ++spin) {
+    }
+    const uint32_t unread = ReplyRingUnreadCount();
+    const uint64_t after = stored.load(std::memory_order_acquire);
+    if (unread > after - before + 1) {
+      failure = "flush " + std::to_string(flush) + ": " + std::to_string(unread) +
+                " bytes readable, " + std::to_string(after - before) + " stored since";
+    }
+  }
+  stop = true;
+  driver.join();
+  EXPECT_EQ(failure, "");
+}
+
 std::atomic<int> openInputs{0};
 
 // Its input runs a thread that delivers the same reply again and again, in two pieces, until the
