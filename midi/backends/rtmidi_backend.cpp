@@ -224,10 +224,12 @@ class RtMidiInputConnection final : public InputConnection {
       : trap_(std::move(trap)), midi_(std::move(midi)), deliverer_(std::move(deliverer)) {}
 
   ~RtMidiInputConnection() override {
-    // The deliverer first: once it is gone nothing reaches the sink, even if RtMidi's thread
-    // still calls back while the port closes.
-    deliverer_.reset();
+    // The port first: RtMidi calls the deliverer back from JACK's process thread or its ALSA
+    // thread until the port is closed and that thread stopped, so freeing the deliverer before
+    // would let a message arriving meanwhile read freed memory. Once RtMidi is gone nothing calls
+    // back; the deliverer then stops its own thread.
     midi_.reset();
+    deliverer_.reset();
   }
 
  private:

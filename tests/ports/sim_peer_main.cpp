@@ -1,23 +1,27 @@
 // kfw_sim_peer: the simulated module on real ports, as a process of its own for the transport
 // tests.
 //
-//   kfw_sim_peer --transport jack|pty [--name PRODUCT] [--sysex LENGTH]
+//   kfw_sim_peer --transport jack|pty [--name PRODUCT] [--sysex LENGTH] [--notes-every MICROS]
 //
 // Prints "ready\t<transmit to>\t<receive from>" once the ports exist, then "event <code> <arg>"
 // (two hex digits each) for every command the module acts on. Each SIGUSR1 sends a SysEx message
 // of LENGTH bytes (F0, data bytes i * 7 + 3 mod 128, F7), over a terminal in 200-byte pieces 3 ms
-// apart as a slow driver hands them on, then prints "sent". Runs until SIGTERM or SIGINT, or until
+// apart as a slow driver hands them on, then prints "sent". With --notes-every it also sends a
+// note-on every MICROS microseconds for as long as it runs. Runs until SIGTERM or SIGINT, or until
 // the process that started it ends.
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "sim/peer.h"
 
@@ -36,6 +40,7 @@ void PrintLine(const std::string& line) {
 int main(int argc, char** argv) {
   kfw::PeerOptions options;
   size_t sysexLength = 2;
+  unsigned long notesEvery = 0;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string option = argv[i], value = argv[i + 1];
     if (option == "--transport" && kfw::ParsePeerTransport(value, options.transport)) continue;
@@ -43,6 +48,8 @@ int main(int argc, char** argv) {
       options.identity.productName = value;
     } else if (option == "--sysex" && std::stoul(value) >= 2) {
       sysexLength = std::stoul(value);
+    } else if (option == "--notes-every" && std::stoul(value) > 0) {
+      notesEvery = std::stoul(value);
     } else {
       std::fprintf(stderr, "kfw_sim_peer: cannot use %s %s\n", option.c_str(), value.c_str());
       return 2;
@@ -71,6 +78,18 @@ int main(int argc, char** argv) {
   }
   PrintLine("ready\t" + peer.ports().transmitTo + "\t" + peer.ports().receiveFrom);
 
+  std::atomic<bool> stopNotes{false};
+  std::thread notes;
+  if (notesEvery) {
+    notes = std::thread([&] {
+      const std::vector<uint8_t> noteOn = {0x90, 0x3C, 0x40};
+      while (!stopNotes.load()) {
+        peer.SendRaw(noteOn);
+        std::this_thread::sleep_for(std::chrono::microseconds(notesEvery));
+      }
+    });
+  }
+
   signalfd_siginfo received;
   while (read(signalReader, &received, sizeof received) == sizeof received &&
          received.ssi_signo == SIGUSR1) {
@@ -81,6 +100,8 @@ int main(int argc, char** argv) {
     const bool sent = peer.SendRaw(message, 200, std::chrono::microseconds(3000));
     PrintLine(sent ? "sent" : "send failed");
   }
+  stopNotes = true;
+  if (notes.joinable()) notes.join();
   peer.Stop();
   return 0;
 }

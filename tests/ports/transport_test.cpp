@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <sstream>
 #include <thread>
@@ -100,28 +101,82 @@ TEST(PseudoTerminalTransport, UpdaterTalksToPeer) {
 }
 
 #ifdef KFW_TEST_JACK
-TEST(JackTransport, UpdaterTalksToPeer) {
-  // A private server under a name of its own, with the dummy driver and no real-time scheduling
-  // (test machines rarely grant it); clients reach it through JACK_DEFAULT_SERVER.
-  const std::string name = "kfwtest" + std::to_string(getpid());
-  setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
-  test::ChildProcess jackd(
-      {"/usr/bin/env", "jackd", "-r", "-t", "5000", "-n", name, "-d", "dummy", "-p", "512"},
-      {{"JACK_NO_AUDIO_RESERVATION", "1"}});
-  bool ready = false;
-  siginfo_t ended{};
-  for (auto end = std::chrono::steady_clock::now() + 10s;
-       !ready && !ended.si_pid && std::chrono::steady_clock::now() < end;) {
-    std::this_thread::sleep_for(20ms);
-    ready = JackServerPeriodMicros().has_value();
-    waitid(P_PID, static_cast<id_t>(jackd.pid()), &ended, WEXITED | WNOHANG | WNOWAIT);
+// A private server under a name of its own, with the dummy driver and no real-time scheduling
+// (test machines rarely grant it); clients reach it through JACK_DEFAULT_SERVER.
+class PrivateJackServer {
+ public:
+  PrivateJackServer()
+      : name_("kfwtest" + std::to_string(getpid())),
+        jackd_({"/usr/bin/env", "jackd", "-r", "-t", "5000", "-n", name_, "-d", "dummy", "-p",
+                "512"},
+               {{"JACK_NO_AUDIO_RESERVATION", "1"}, {"JACK_DEFAULT_SERVER", name_}}) {
+    setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
+    siginfo_t ended{};
+    for (auto end = std::chrono::steady_clock::now() + 10s;
+         !ready_ && !ended.si_pid && std::chrono::steady_clock::now() < end;) {
+      std::this_thread::sleep_for(20ms);
+      ready_ = JackServerPeriodMicros().has_value();
+      waitid(P_PID, static_cast<id_t>(jackd_.pid()), &ended, WEXITED | WNOHANG | WNOWAIT);
+    }
+    if (!ready_) {
+      jackd_.Signal(SIGKILL);
+      failure_ = jackd_.Wait(5s).err;
+    }
   }
-  if (!ready) jackd.Signal(SIGKILL);
-  ASSERT_TRUE(ready) << "jackd could not start (install jackd2: scripts/install-deps.sh):\n"
-                     << jackd.Wait(5s).err;
+  ~PrivateJackServer() {
+    if (ready_) {
+      jackd_.Signal(SIGTERM);
+      jackd_.Wait(5s);
+    }
+    unsetenv("JACK_DEFAULT_SERVER");
+  }
+  bool ready() const { return ready_; }
+  std::string Failure() const {
+    return "jackd could not start (install jackd2: scripts/install-deps.sh):\n" + failure_;
+  }
+
+ private:
+  std::string name_;
+  test::ChildProcess jackd_;
+  bool ready_ = false;
+  std::string failure_;
+};
+
+TEST(JackTransport, UpdaterTalksToPeer) {
+  PrivateJackServer server;
+  ASSERT_TRUE(server.ready()) << server.Failure();
   UpdaterTalksToPeer("jack");
-  jackd.Signal(SIGTERM);
-  jackd.Wait(5s);
+}
+
+// RtMidi calls the input back on JACK's process thread until the port is closed: closing must
+// come before the object the callback reaches is freed. The address sanitizer build catches a
+// callback that reads freed memory.
+TEST(JackTransport, InputClosesCleanlyWhileThePeerStreams) {
+  PrivateJackServer server;
+  ASSERT_TRUE(server.ready()) << server.Failure();
+  test::ChildProcess peer({KFW_SIM_PEER_PATH, "--transport", "jack", "--notes-every", "50"});
+  ASSERT_TRUE(peer.WaitForOutput("ready\t", 5s)) << peer.Wait(1s).err;
+  std::istringstream ready(peer.Output());
+  std::string word, transmitTo, receiveFrom;
+  std::getline(std::getline(std::getline(ready, word, '\t'), transmitTo, '\t'), receiveFrom);
+
+  std::atomic<size_t> delivered{0};
+  auto backend = MakeJackBackend();
+  for (int round = 0; round < 40; ++round) {
+    std::unique_ptr<InputConnection> input;
+    ASSERT_EQ(backend->OpenInput(receiveFrom,
+                                 [&delivered](const uint8_t*, size_t count) { delivered += count; },
+                                 input),
+              kMmNoError)
+        << round;
+    // Around the server's period (10.7 ms), so that some closes fall in the middle of a delivery.
+    std::this_thread::sleep_for(std::chrono::milliseconds(5 + (round % 4) * 6));
+    input.reset();
+  }
+  // The peer's notes did reach the input, so the closes happened while messages arrived.
+  EXPECT_GT(delivered.load(), 0u);
+  peer.Signal(SIGTERM);
+  EXPECT_EQ(peer.Wait(5s).exitStatus, 0);
 }
 #endif
 
