@@ -38,6 +38,13 @@ std::vector<uint8_t> Firmware(size_t size, uint8_t major, uint8_t minor) {
   return data;
 }
 
+// Firmware with one byte that SysEx cannot carry, near its end.
+std::vector<uint8_t> EightBitFirmware(size_t size) {
+  std::vector<uint8_t> data = Firmware(size, 1, 3);
+  data[size - 3] = 0xC0;
+  return data;
+}
+
 // The simulated module's identity (sim/module.h defaults): company 0x0021, product 0x0A, v1.2.
 constexpr uint16_t kSimCompany = 0x0021;
 constexpr uint8_t kSimProduct = 0x0A;
@@ -79,6 +86,10 @@ TEST(CliCheck, ReportsEachFileAsTheUpdateCommandWould) {
       {"bad crc", badCrc, {}, kImageCrcError},
       {"version 2", version2, {}, kUnknownImageVersion},
       {"no end record", ImageWriter::Version0().Delay(3).Bytes(), {}, kImageCorrupt},
+      {"data SysEx cannot carry",
+       ImageWriter::Version0().Image(1, 3, EightBitFirmware(64)).End().Bytes(),
+       {},
+       kImageCorrupt},
       {"empty file", {}, {}, kImageCorrupt},
   };
   for (const CheckCase& c : cases) {
@@ -207,6 +218,22 @@ TEST(CliUpdate, WholeUpdateOnTheBuiltInSimulatedModule) {
   const std::string log = test::ReadFileText(trace);
   EXPECT_NE(log.find("--- Program final block ---\n"), std::string::npos);
   EXPECT_NE(log.rfind("TX: f0 00 00 21 0a 7f 10 00 f7 \n"), std::string::npos);
+}
+
+TEST(CliUpdate, DataThatCannotTravelIsRefusedBeforeTheModuleIsErased) {
+  const std::string file = WriteFile("eight-bit.kfw", ImageWriter::Version1(kSimCompany, kSimProduct)
+                                                          .Image(1, 3, EightBitFirmware(512))
+                                                          .End()
+                                                          .Bytes());
+  const std::string trace = (ScratchDirectory() / "eight-bit-trace.txt").string();
+  const test::ProcessResult result = RunProgram(
+      {kProgram, "update", file, "--in", "sim", "--out", "sim", "-log", "--trace-file", trace});
+  EXPECT_EQ(result.exitStatus, kImageCorrupt);
+  EXPECT_NE(result.err.find("Update file image corrupt\n"), std::string::npos) << result.err;
+  const std::string log = test::ReadFileText(trace);
+  EXPECT_NE(log.find("--- QX-412 get status request ---\n"), std::string::npos) << log;
+  EXPECT_EQ(log.find("--- Prepare area ---"), std::string::npos) << log;
+  EXPECT_EQ(log.find(" 13 00 f7 "), std::string::npos) << log;
 }
 
 TEST(CliUpdate, NoAnswersTheSameVersionQuestion) {

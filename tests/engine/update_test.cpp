@@ -212,6 +212,13 @@ void AnswerPrepareAfterAReplyPassedOver(Session& run) {
 
 const ModuleIdentity kAtVersion20 = {.versionMajor = 2, .versionMinor = 0};
 
+// 600 bytes of image data with one byte that has its top bit set, in the third block.
+std::vector<uint8_t> EightBitData() {
+  std::vector<uint8_t> data = test::ImageData(600);
+  data[520] = 0x80;
+  return data;
+}
+
 // clang-format off
 const std::vector<RunCase> kResults = {
     {"LeftoverCancelIsCleared", kOk, kStandardSent, 3, {}, [](Session&) { RequestCancel(); }},
@@ -249,6 +256,10 @@ const std::vector<RunCase> kResults = {
     // The file against the module that answered: refused before the run's window opens
     {"ProductMismatch", kProductMismatch, "R2 S", 1, {.identity = {.productId = 0x0B}}},
     {"CompanyMismatch", kCompanyMismatch, "R2 S", 1, {.identity = {.companyId = 0x0022}}},
+    // Data SysEx cannot carry: refused with the file, before its first record is played, so the
+    // module is neither reset nor erased.
+    {"DataThatCannotTravel", kImageCorrupt, "R2 S", 1, {}, nullptr, nullptr,
+     ImageWriter::Version1(0x0021, 0x0A).Reset(1).Image(2, 0, EightBitData()).End().Bytes()},
     // A module that names no block size is refused before its firmware area is erased. Company
     // and product 0, so that a status reply cut before its identifiers still addresses it.
     {"BlockSizeZero", kResponseUnknown, "R2 S", 2, {.identity = {.blockSize = 0}}},
