@@ -263,6 +263,12 @@ const std::vector<RunCase> kResults = {
     // A module that names no block size is refused before its firmware area is erased. Company
     // and product 0, so that a status reply cut before its identifiers still addresses it.
     {"BlockSizeZero", kResponseUnknown, "R2 S", 2, {.identity = {.blockSize = 0}}},
+    // Nor is one whose blocks the output would refuse (as JACK's refuses messages above 16379
+    // bytes): 600 bytes in one block, 614 bytes with its frame.
+    {"BlockTooLongForTheOutput", kResponseUnknown, "R2 S", 2,
+     {.identity = {.blockSize = 1024}, .link = {.largestMessage = 613}}},
+    {"BlockAsLongAsTheOutputTakes", kOk, "R2 S P0 B0 F1 S R0", 3,
+     {.identity = {.blockSize = 1024}, .link = {.largestMessage = 614}}},
     {"StatusReplyTooShortForABlockSize", kResponseUnknown, "R2 S", 2,
      {.identity = {.companyId = 0, .productId = 0}, .faults = {.statusReplyCut = 4}}, nullptr,
      nullptr, ImageFor(0, 0)},
