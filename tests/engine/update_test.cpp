@@ -349,6 +349,21 @@ auto CaseName = [](const testing::TestParamInfo<RunCase>& p) { return p.param.na
 INSTANTIATE_TEST_SUITE_P(Results, UpdateRun, testing::ValuesIn(kResults), CaseName);
 INSTANTIATE_TEST_SUITE_P(Cancel, UpdateRun, testing::ValuesIn(kCancels), CaseName);
 
+// Block numbers travel as 14 bits: after block 16383 the host sends 0 again, and the module must
+// take it as the next block. 20000 blocks of 2 bytes, over an unlimited link.
+TEST(LongUpdate, BlockNumbersWrapAfter16384Blocks) {
+  test::SimRig rig({.identity = {.blockSize = 2}, .link = {.baud = 0}});
+  test::ModuleWatch watch(rig);
+  const std::vector<uint8_t> data = test::ImageData(40000, 5);
+  const std::vector<uint8_t> file =
+      ImageWriter::Version1(0x0021, 0x0A).Image(2, 0, data).End().Bytes();
+  DeviceInfo device;
+  ASSERT_EQ(RunUpdate(file.data(), static_cast<uint32_t>(file.size()), device), kOk);
+  EXPECT_EQ(rig.module.ProgrammedImages(), Images{data});
+  EXPECT_EQ(watch.TimesOf("B0").size(), 2u);
+  EXPECT_EQ(watch.TimesOf("F3616").size(), 1u);  // 20000 - 16384
+}
+
 TEST(SmallUpdate, ShowsAndTracesEveryStepInOrder) {
   test::RecordingProgress progress;
   test::SimRig rig({.identity = {.blockSize = 2}});
