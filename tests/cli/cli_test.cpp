@@ -336,6 +336,43 @@ TEST(CliSimulate, UpdateOverAPseudoTerminalLeavesTheImageInTheModule) {
   EXPECT_EQ(std::vector<uint8_t>(programmed.begin(), programmed.end()), expected);
 }
 
+// An identity whose replies could not reach the updater whole is a mistake on the command line.
+// The port is a path that cannot be opened, so that a simulator that wrongly starts ends at once.
+TEST(CliSimulate, RefusesAnIdentityItsRepliesCannotCarry) {
+  const std::string name30(30, 'N');
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"--company", "0x0080"}, "each byte of --company must be at most 0x7F"},
+      {{"--company", "0x8000"}, "each byte of --company must be at most 0x7F"},
+      {{"--company", "0xFF7F"}, "each byte of --company must be at most 0x7F"},
+      {{"--product", "0x80"}, "--product must be at most 0x7F"},
+      {{"--name", name30}, "--name takes at most 29 characters"},
+  };
+  const std::string nowhere = (ScratchDirectory() / "no-such-device").string();
+  for (const auto& [options, text] : cases) {
+    std::vector<std::string> argv = {kProgram, "simulate", "--in", nowhere, "--out", nowhere};
+    argv.insert(argv.end(), options.begin(), options.end());
+    const test::ProcessResult result = RunProgram(argv);
+    EXPECT_EQ(result.exitStatus, 64) << options.back() << ": " << result.err;
+    EXPECT_NE(result.err.find(text), std::string::npos) << result.err;
+  }
+}
+
+TEST(CliSimulate, TheLongestNameAndHighestIdentifiersStillReachTheUpdater) {
+  const std::string name29 = "QX-412 with a name this long.";
+  ASSERT_EQ(name29.size(), 29u);
+  test::ChildProcess simulator(
+      {kProgram, "simulate", "--company", "0x7F7E", "--product", "0x7F", "--name", name29});
+  ASSERT_TRUE(simulator.WaitForOutput("kfwsim ready", std::chrono::seconds(10)))
+      << simulator.Wait(std::chrono::seconds(1)).err;
+  const std::string port = TransmitTo(simulator.Output());
+  const test::ProcessResult connect =
+      RunProgram({kProgram, "connect", "--in", port, "--out", port});
+  EXPECT_EQ(connect.exitStatus, 0) << connect.err;
+  EXPECT_NE(connect.out.find("Product: " + name29 + "\n"), std::string::npos) << connect.out;
+  simulator.Signal(SIGTERM);
+  EXPECT_EQ(simulator.Wait(std::chrono::seconds(10)).exitStatus, 0);
+}
+
 TEST(CliSimulate, ARejectedBlockEndsTheUpdateWithItsText) {
   const std::string file = WriteFile("rejected.kfw", ImageWriter::Version1(kSimCompany, kSimProduct)
                                                          .Image(1, 3, Firmware(1024, 1, 3))
