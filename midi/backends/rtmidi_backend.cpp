@@ -314,7 +314,7 @@ class RtMidiBackend final : public PortBackend {
   MmResult OpenOutput(const std::string& port,
                       std::unique_ptr<OutputConnection>& connection) override {
     uint64_t latencyMicros = 0;
-    uint32_t largestMessage = kNoMessageLimit;  // ALSA's sequencer takes SysEx in pieces
+    uint32_t largestMessage = kNoMessageLimit;  // none known for the ALSA sequencer
     if (api_ == RtMidi::UNIX_JACK) {
       const std::optional<uint64_t> period = JackServerPeriodMicros();
       if (!period) return kMmNoDriver;
