@@ -9,6 +9,8 @@
 #include "cli/common.h"
 #include "cli/exit_status.h"
 #include "cli/terminal.h"
+#include "midi/reception.h"
+#include "protocol/device_status.h"
 #include "sim/peer.h"
 
 namespace kfw::cli {
@@ -27,9 +29,9 @@ PORT (the module reads from --in and answers on --out):
   PATH              an existing raw MIDI device or serial line; --in and --out the same path
 
 The module's identity:
-  --company ID --product ID   identifiers (default 0x0021 and 0x0A)
+  --company ID --product ID   identifiers, each byte at most 0x7F (default 0x0021 and 0x0A)
   --serial HEX                six bytes as twelve hex digits (default 4b5804120001)
-  --name TEXT                 product name (default QX-412)
+  --name TEXT                 product name, at most 29 characters (default QX-412)
   --version M.N               firmware version (default 1.2)
   --state N                   0: its firmware is verified good (default)
   --block-size N              largest block it takes (default 256)
@@ -62,6 +64,11 @@ Examples:
 )";
 
 namespace {
+
+// The status reply (its fixed part, the name, F7) reaches the updater's reply ring all at once from
+// most drivers, and the ring keeps only its last 49 bytes: a longer name cuts off the reply's
+// start, and every connect times out.
+constexpr size_t kLongestProductName = (kReplyRingSize - 1) - kStatusFixedLength - 1;
 
 volatile sig_atomic_t stopRequested = 0;
 void OnStop(int) { stopRequested = 1; }
@@ -132,8 +139,8 @@ bool ChooseModule(const Arguments& arguments, PeerOptions& options, std::string&
   unsigned long blockMs = options.timing.programBlockMicros / 1000;
   unsigned long replyDelayMs = 0;
   uint32_t rejectBlock = 0, unrelatedBlock = 0, statusByteAt = 0, secondF0At = 0;
-  if (!number("--company", 0x7F7F, identity.companyId) ||
-      !number("--product", 0x7F, identity.productId) || !number("--state", 0x7F, identity.state) ||
+  if (!number("--company", 0xFFFF, identity.companyId) ||
+      !number("--product", 0xFF, identity.productId) || !number("--state", 0x7F, identity.state) ||
       !number("--block-size", 16383, identity.blockSize) ||
       !number("--erase-ms", 60000, eraseMs) || !number("--block-ms", 60000, blockMs) ||
       !number("--ignore-resets", 1000000, faults.ignoreFirstResets) ||
@@ -145,6 +152,18 @@ bool ChooseModule(const Arguments& arguments, PeerOptions& options, std::string&
       !number("--status-byte-at", 10000, statusByteAt) ||
       !number("--second-f0-at", 10000, secondF0At) ||
       !number("--padding", 100000, faults.paddingInReplies)) {
+    return false;
+  }
+  // The module sends its identifiers in the header of every reply, as SysEx data bytes: one with
+  // its top bit set would break off every reply.
+  if ((identity.companyId >> 8) > 0x7F || (identity.companyId & 0xFF) > 0x7F) {
+    error =
+        "each byte of --company must be at most 0x7F (the module sends it in every reply, "
+        "as SysEx data)";
+    return false;
+  }
+  if (identity.productId > 0x7F) {
+    error = "--product must be at most 0x7F (the module sends it in every reply, as SysEx data)";
     return false;
   }
   options.timing.eraseMicros = eraseMs * 1000;
@@ -159,7 +178,15 @@ bool ChooseModule(const Arguments& arguments, PeerOptions& options, std::string&
   faults.duplicateReplies = arguments.Has("--duplicate-replies");
   faults.unrelatedBeforePrepareAnswer = arguments.Has("--unrelated-before-prepare");
   faults.noise = arguments.Has("--noise");
-  if (auto name = arguments.Value("--name")) identity.productName = *name;
+  if (auto name = arguments.Value("--name")) {
+    if (name->size() > kLongestProductName) {
+      error = "--name takes at most " + std::to_string(kLongestProductName) +
+              " characters: the status reply must fit the updater's 49-byte reply ring, or "
+              "every connect times out";
+      return false;
+    }
+    identity.productName = *name;
+  }
   if (auto version = arguments.Value("--version")) {
     unsigned major, minor;
     if (!ParseVersion(*version, major, minor)) {

@@ -4,6 +4,7 @@
 #include "image/image_file.h"
 #include "base/report.h"
 #include "midi/reception.h"
+#include "midi/transmission.h"
 #include "protocol/messages.h"
 
 namespace kfw {
@@ -21,12 +22,32 @@ ResultCode AwaitPrepareAnswer(uint8_t (&reply)[kPrepareReplyCapacity]) {
   }
 }
 
+// What can be known to fail before the module's firmware area is erased: erasing and then failing
+// would leave the module without firmware. The file's own faults are kImageCorrupt; a module whose
+// blocks cannot travel on this link is kResponseUnknown.
+ResultCode RefuseBeforeErasing(const uint8_t* cursor, uint32_t remaining,
+                               const DeviceInfo& device) {
+  // No block could carry data, and the number of blocks could not be counted.
+  if (device.blockSize == 0) return kResponseUnknown;
+  if (remaining < 4) return kImageCorrupt;
+  const uint32_t dataLength = static_cast<uint32_t>(cursor[0] | (cursor[1] << 8));
+  if (remaining - 4 < dataLength) return kImageCorrupt;
+  const uint8_t* data = cursor + 4;
+  for (uint32_t i = 0; i < dataLength; ++i) {
+    if (data[i] > 0x7F) return kImageCorrupt;
+  }
+  // The longest message this record sends is its first block (the final block, with no data,
+  // when it has none); an output that refuses it would end the process in the middle.
+  const uint32_t longestBlock = dataLength < device.blockSize ? dataLength : device.blockSize;
+  if (longestBlock + kProgramBlockFrameBytes > LargestSendableMessage()) return kResponseUnknown;
+  return kOk;
+}
+
 }  // namespace
 
 ResultCode TransferImage(const uint8_t*& cursor, uint32_t& remaining, DeviceInfo& device) {
-  // Checked before anything is sent: erasing first and then finding that no block can carry data
-  // would leave the module without firmware.
-  if (device.blockSize == 0) return kResponseUnknown;
+  ResultCode result = RefuseBeforeErasing(cursor, remaining, device);
+  if (result != kOk) return result;
 
   SetProgress(TextTable[kTextPreparingArea], 0);
   FlushReplies();
@@ -34,13 +55,12 @@ ResultCode TransferImage(const uint8_t*& cursor, uint32_t& remaining, DeviceInfo
   SendPrepareArea(kPrepareAreaArgument);
 
   uint8_t reply[kPrepareReplyCapacity];
-  ResultCode result = AwaitPrepareAnswer(reply);
+  result = AwaitPrepareAnswer(reply);
   if (result != kOk) return result;
   if (reply[1] == 1) return kRegionEraseFailure;
   if (reply[1] != 0) return kResponseUnknown;
 
-  // The record's own header must lie in the file before it can be read.
-  if (remaining < 4) return kImageCorrupt;
+  // The whole record lies in the file: checked before the erase.
   const uint32_t dataLength = static_cast<uint32_t>(cursor[0] | (cursor[1] << 8));
   const uint8_t imageVersionMajor = cursor[2];
   const uint8_t imageVersionMinor = cursor[3];
@@ -53,7 +73,6 @@ ResultCode TransferImage(const uint8_t*& cursor, uint32_t& remaining, DeviceInfo
     OpenProgress();
   }
 
-  if (remaining < 4 + dataLength) return kImageCorrupt;
   const uint32_t numberOfBlocks = dataLength / device.blockSize + 1;
   remaining -= 4;
 

@@ -18,8 +18,10 @@ inline constexpr uint8_t kPrepareAreaArgument = 0;
 // final empty block. On success cursor and remaining have moved past the record; a failed block
 // leaves them at its start.
 //
-// A module that reports a block size of 0 cannot be programmed; it is refused with
-// kResponseUnknown before the erase command, so its firmware is left as it was.
+// What is known to fail is refused before the erase command, so the module's firmware is left as
+// it was and cursor and remaining are unchanged: a block size of 0, or blocks longer than the open
+// output takes, with kResponseUnknown; a record that runs past the end of the file, or data that
+// SysEx cannot carry (a byte above 0x7F), with kImageCorrupt.
 ResultCode TransferImage(const uint8_t*& cursor, uint32_t& remaining, DeviceInfo& device);
 
 }  // namespace kfw

@@ -45,6 +45,23 @@ void ReceiveIdentifiers(const uint8_t* data, size_t size) {
   }
 }
 
+// True when every image record of a file the check passed carries only data SysEx can carry. The
+// check has already walked the records, so they lie within the file and end with an end record.
+bool ImageDataTravels(const std::vector<uint8_t>& file) {
+  size_t pos = kfw::RecordStreamOffset(file[0]);
+  while (pos < file.size() && file[pos] != kfw::kRecordEnd) {
+    const uint8_t type = file[pos++];
+    if (type == kfw::kRecordDelay || type == kfw::kRecordReset) ++pos;
+    if (type != kfw::kRecordImage) continue;
+    const size_t dataLength = static_cast<size_t>(file[pos] | (file[pos + 1] << 8));
+    pos += 4;
+    for (size_t end = pos + dataLength; pos < end; ++pos) {
+      if (file[pos] > 0x7F) return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -62,5 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (headerReadable && fixed == kfw::kImageCrcError) std::abort();
   // A file that passes is one the record walk accepted: it has a version the program knows.
   if (fixed == kfw::kOk && (size < 4 || file[0] > 1)) std::abort();
+  // ...and one whose image data can all be sent.
+  if (fixed == kfw::kOk && !ImageDataTravels(file)) std::abort();
   return 0;
 }

@@ -54,7 +54,11 @@ ResultCode ValidateImage(const uint8_t* bytes, uint32_t length) {
         const uint32_t dataLength = static_cast<uint32_t>(bytes[pos] | (bytes[pos + 1] << 8));
         pos += 4;
         if (length - pos < dataLength) return kImageCorrupt;
-        pos += dataLength;
+        // Image data travel as SysEx data bytes: one with its top bit set would end the program
+        // block early, after the module's firmware area had been erased for it.
+        for (uint32_t end = pos + dataLength; pos < end; ++pos) {
+          if (bytes[pos] > 0x7F) return kImageCorrupt;
+        }
         ++imageRecords;
         break;
       }

@@ -37,7 +37,8 @@ extern std::atomic<uint8_t> receivedProductId;
 
 // Checks a whole file in memory: version, CRC, record structure, then the file's product and
 // company identifiers against the last ones received. Returns the first failure found. Never reads
-// outside bytes[0, length).
+// outside bytes[0, length). Image data that SysEx cannot carry (a byte above 0x7F) is a fault of
+// structure, kImageCorrupt, so that nothing of such a file is ever sent.
 ResultCode ValidateImage(const uint8_t* bytes, uint32_t length);
 
 namespace internal {

@@ -30,6 +30,7 @@ class NoDevices final : public MidiDeviceLayer {
   MmResult OutUnprepareHeader(HMidiOut, MidiHdr*, uint32_t) override { return kMmInvalidHandle; }
   MmResult OutLongMsg(HMidiOut, MidiHdr*, uint32_t) override { return kMmInvalidHandle; }
   MmResult OutClose(HMidiOut) override { return kMmInvalidHandle; }
+  MmResult OutGetLargestMessage(HMidiOut, uint32_t&) override { return kMmInvalidHandle; }
 };
 
 NoDevices noDevices;
@@ -85,5 +86,8 @@ MmResult MidiOutLongMsg(HMidiOut handle, MidiHdr* header, uint32_t size) {
   return CurrentMidiDeviceLayer().OutLongMsg(handle, header, size);
 }
 MmResult MidiOutClose(HMidiOut handle) { return CurrentMidiDeviceLayer().OutClose(handle); }
+MmResult MidiOutGetLargestMessage(HMidiOut handle, uint32_t& largest) {
+  return CurrentMidiDeviceLayer().OutGetLargestMessage(handle, largest);
+}
 
 }  // namespace kfw

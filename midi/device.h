@@ -15,6 +15,8 @@
 // - MidiOutLongMsg starts sending a prepared message; the message is done only when its bytes have
 //   left the machine. Until then MidiOutUnprepareHeader answers kMidiErrStillPlaying.
 // - Every failure is a nonzero numeric result code, shown to the user, never told apart.
+// - One call is our own, not WinMM's: OutGetLargestMessage tells how long a message the open
+//   output takes, so that a procedure can refuse what the output would refuse before it starts.
 #pragma once
 
 #include <cstdint>
@@ -53,6 +55,9 @@ inline constexpr uint32_t kMimLongError = 0x3C6;
 // Open flags.
 inline constexpr uint32_t kCallbackNull = 0;
 inline constexpr uint32_t kCallbackFunction = 0x30000;
+
+// The largest message of an output that takes a long message of any length.
+inline constexpr uint32_t kNoMessageLimit = UINT32_MAX;
 
 // Header flags.
 inline constexpr uint32_t kMhdrDone = 0x1;
@@ -105,6 +110,10 @@ class MidiDeviceLayer {
   virtual MmResult OutUnprepareHeader(HMidiOut handle, MidiHdr* header, uint32_t size) = 0;
   virtual MmResult OutLongMsg(HMidiOut handle, MidiHdr* header, uint32_t size) = 0;
   virtual MmResult OutClose(HMidiOut handle) = 0;
+  // Our own extension: the longest message, F0 to F7, that OutLongMsg takes on this open output,
+  // or kNoMessageLimit. A longer one would fail there, after the procedure had begun. WinMM has no
+  // such query; its layer answers kNoMessageLimit.
+  virtual MmResult OutGetLargestMessage(HMidiOut handle, uint32_t& largest) = 0;
 };
 
 // The layer the procedures use. With none installed every device count is 0 and every call fails
@@ -132,5 +141,6 @@ MmResult MidiOutPrepareHeader(HMidiOut handle, MidiHdr* header, uint32_t size);
 MmResult MidiOutUnprepareHeader(HMidiOut handle, MidiHdr* header, uint32_t size);
 MmResult MidiOutLongMsg(HMidiOut handle, MidiHdr* header, uint32_t size);
 MmResult MidiOutClose(HMidiOut handle);
+MmResult MidiOutGetLargestMessage(HMidiOut handle, uint32_t& largest);
 
 }  // namespace kfw

@@ -360,6 +360,13 @@ MmResult PortsDeviceLayer::OutLongMsg(HMidiOut handle, MidiHdr* header, uint32_t
   return port->LongMsg(header);
 }
 
+MmResult PortsDeviceLayer::OutGetLargestMessage(HMidiOut handle, uint32_t& largest) {
+  OutputPort* port = FindOutput(handle);
+  if (!port) return kMmInvalidHandle;
+  largest = port->connection->LargestMessage();
+  return kMmNoError;
+}
+
 MmResult PortsDeviceLayer::OutClose(HMidiOut handle) {
   std::unique_ptr<OutputPort> closing;
   {

@@ -44,6 +44,8 @@ class OutputConnection {
   // True once every byte sent so far has left the machine (or reached the peer, for the simulated
   // module).
   virtual bool Drained() = 0;
+  // The longest message Send takes; a longer one it refuses. Byte streams take any length.
+  virtual uint32_t LargestMessage() const { return kNoMessageLimit; }
 };
 
 class PortBackend {
@@ -100,6 +102,7 @@ class PortsDeviceLayer final : public MidiDeviceLayer {
   MmResult OutUnprepareHeader(HMidiOut handle, MidiHdr* header, uint32_t size) override;
   MmResult OutLongMsg(HMidiOut handle, MidiHdr* header, uint32_t size) override;
   MmResult OutClose(HMidiOut handle) override;
+  MmResult OutGetLargestMessage(HMidiOut handle, uint32_t& largest) override;
 
  private:
   class InputPort;

@@ -7,6 +7,14 @@ namespace kfw {
 
 std::atomic<HMidiOut> midiOut{nullptr};
 
+uint32_t LargestSendableMessage() {
+  uint32_t largest = kNoMessageLimit;
+  if (MidiOutGetLargestMessage(midiOut.load(std::memory_order_acquire), largest) != kMmNoError) {
+    return kNoMessageLimit;
+  }
+  return largest;
+}
+
 void SendSysEx(const uint8_t* bytes, uint32_t length) {
   TraceBytes("TX: ", bytes, length);
 

@@ -16,6 +16,10 @@ extern std::atomic<HMidiOut> midiOut;
 // times over. A device still busy after that is treated as a failed send.
 inline constexpr uint32_t kMaxStillPlayingRepeats = 300;
 
+// The longest message, F0 to F7, that the open output takes: kNoMessageLimit when it takes any,
+// and when no output is open or the layer cannot tell (SendSysEx then finds out as before).
+uint32_t LargestSendableMessage();
+
 // Traces "TX: ..." when the trace is on, then sends F0 ... F7 as one long message and waits until
 // the device is done with it. A failure of the MIDI service ends the process with the failing
 // call's text and code (FatalMidiError).

@@ -75,7 +75,7 @@ ResultCode JudgeProgramBlockReply(const uint8_t* reply, uint32_t length) {
 }
 
 ResultCode SendProgramBlock(uint32_t blockNumber, const uint8_t* data, uint32_t length) {
-  const size_t messageLength = static_cast<size_t>(length) + 14;
+  const size_t messageLength = static_cast<size_t>(length) + kProgramBlockFrameBytes;
   auto* message = static_cast<uint8_t*>(std::malloc(messageLength));
   if (!message) return kOutOfMemory;
 

@@ -40,6 +40,10 @@ struct DeviceStatusEntry {
 };
 extern const std::array<DeviceStatusEntry, 7> DeviceStatusTable;
 
+// A program block's message is its data and this many bytes more: the header, the code, the block
+// number, the length, the checksum and F7.
+inline constexpr uint32_t kProgramBlockFrameBytes = 14;
+
 // The reply buffer of a program block: a reply may hold at most 49 bytes before its F7.
 inline constexpr uint32_t kProgramBlockReplyCapacity = 50;
 inline constexpr uint32_t kProgramBlockReplyTicks = 100;

@@ -22,6 +22,7 @@ class SimulatedPortBackend::Output final : public OutputConnection {
   explicit Output(SimulatedPortBackend& backend) : backend_(backend) {}
 
   MmResult Send(const uint8_t* bytes, uint32_t length) override {
+    if (length > LargestMessage()) return kMmInvalidParameter;
     const uint64_t arrival = backend_.SendToModule(bytes, length);
     std::lock_guard lock(mutex_);
     lastArrival_ = std::max(lastArrival_, arrival);
@@ -32,6 +33,8 @@ class SimulatedPortBackend::Output final : public OutputConnection {
     std::lock_guard lock(mutex_);
     return backend_.timeline_.NowMicroseconds() >= lastArrival_;
   }
+
+  uint32_t LargestMessage() const override { return backend_.settings_.largestMessage; }
 
  private:
   SimulatedPortBackend& backend_;

@@ -6,7 +6,8 @@
 // drained when its last byte has reached the module. Replies reach the program's driver in
 // deliveries: by default a whole message at once when its F7 has arrived; with deliveryChunk set,
 // every deliveryChunk bytes, at least chunkSpacingMicros apart, and the driver then hands each
-// delivery back as a buffer of its own, as slow or packet-based drivers do.
+// delivery back as a buffer of its own, as slow or packet-based drivers do. With largestMessage
+// set, the output refuses longer messages, as JACK's does.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +25,7 @@ struct LinkSettings {
   uint32_t baud = 31250;  // 0: unlimited
   uint32_t deliveryChunk = 0;  // 0: whole messages
   uint64_t chunkSpacingMicros = 0;
+  uint32_t largestMessage = kNoMessageLimit;  // F0 to F7, host to module
 };
 
 inline constexpr const char* kSimulatedPortName = "Simulated QX-412";

@@ -10,6 +10,8 @@ constexpr uint8_t kRejectedBadChecksum = 1;
 constexpr uint8_t kRejectedBadLength = 2;
 constexpr uint8_t kRejectedBadSequence = 3;
 constexpr uint8_t kRejectedTooLong = 8;
+// A block number travels as a 7-bit pair: the host counts on past 16383 and sends the low 14 bits.
+constexpr uint32_t kBlockNumberMask = 0x3FFF;
 }  // namespace
 
 SimulatedModule::SimulatedModule(ModuleIdentity identity, ModuleFaults faults, ModuleTiming timing)
@@ -217,7 +219,7 @@ void SimulatedModule::HandleCommand(const std::vector<uint8_t>& message) {
           status = kRejectedBadLength;
         } else if (dataCount > identity_.blockSize) {
           status = kRejectedTooLong;
-        } else if (!prepared_ || event.blockNumber != expectedBlock_) {
+        } else if (!prepared_ || event.blockNumber != (expectedBlock_ & kBlockNumberMask)) {
           status = kRejectedBadSequence;
         } else if (faults_.rejectBlock && *faults_.rejectBlock == event.blockNumber) {
           status = faults_.rejectStatus;

@@ -268,6 +268,8 @@ class RtMidiOutputConnection final : public OutputConnection {
   // overrunning.
   bool Drained() override { return wire_.Drained(); }
 
+  uint32_t LargestMessage() const override { return largestMessage_; }
+
  private:
   std::unique_ptr<rtmidi::ErrorTrap> trap_;
   std::unique_ptr<RtMidiOut> midi_;
@@ -314,7 +316,7 @@ class RtMidiBackend final : public PortBackend {
   MmResult OpenOutput(const std::string& port,
                       std::unique_ptr<OutputConnection>& connection) override {
     uint64_t latencyMicros = 0;
-    uint32_t largestMessage = UINT32_MAX;
+    uint32_t largestMessage = kNoMessageLimit;  // none known for the ALSA sequencer
     if (api_ == RtMidi::UNIX_JACK) {
       const std::optional<uint64_t> period = JackServerPeriodMicros();
       if (!period) return kMmNoDriver;

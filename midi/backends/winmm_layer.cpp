@@ -259,6 +259,15 @@ class WinMmDeviceLayer final : public MidiDeviceLayer {
     return MMSYSERR_NOERROR;
   }
 
+  // WinMM has no call that tells this, and no driver is known here to refuse a message as long
+  // as the program sends (a program block of 16383 bytes at most, 16397 with its frame), so the
+  // answer is no limit; a driver that does refuse one fails midiOutLongMsg as before.
+  MmResult OutGetLargestMessage(HMidiOut handle, uint32_t& largest) override {
+    if (!FindOutput(handle)) return MMSYSERR_INVALHANDLE;
+    largest = kNoMessageLimit;
+    return MMSYSERR_NOERROR;
+  }
+
  private:
   WinMmInput* FindInput(HMidiIn handle) {
     std::lock_guard lock(mutex_);

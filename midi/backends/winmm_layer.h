@@ -11,7 +11,8 @@
 namespace kfw {
 
 // WinMM's devices, numbered as WinMM numbers them. The result codes are WinMM's own, which are
-// also the numbers of midi/device.h.
+// also the numbers of midi/device.h. OutGetLargestMessage, which WinMM lacks, answers
+// kNoMessageLimit for every open output.
 std::unique_ptr<MidiDeviceLayer> MakeWinMmDeviceLayer();
 
 }  // namespace kfw

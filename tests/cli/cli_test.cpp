@@ -38,6 +38,13 @@ std::vector<uint8_t> Firmware(size_t size, uint8_t major, uint8_t minor) {
   return data;
 }
 
+// Firmware with one byte that SysEx cannot carry, near its end.
+std::vector<uint8_t> EightBitFirmware(size_t size) {
+  std::vector<uint8_t> data = Firmware(size, 1, 3);
+  data[size - 3] = 0xC0;
+  return data;
+}
+
 // The simulated module's identity (sim/module.h defaults): company 0x0021, product 0x0A, v1.2.
 constexpr uint16_t kSimCompany = 0x0021;
 constexpr uint8_t kSimProduct = 0x0A;
@@ -79,6 +86,10 @@ TEST(CliCheck, ReportsEachFileAsTheUpdateCommandWould) {
       {"bad crc", badCrc, {}, kImageCrcError},
       {"version 2", version2, {}, kUnknownImageVersion},
       {"no end record", ImageWriter::Version0().Delay(3).Bytes(), {}, kImageCorrupt},
+      {"data SysEx cannot carry",
+       ImageWriter::Version0().Image(1, 3, EightBitFirmware(64)).End().Bytes(),
+       {},
+       kImageCorrupt},
       {"empty file", {}, {}, kImageCorrupt},
   };
   for (const CheckCase& c : cases) {
@@ -209,6 +220,22 @@ TEST(CliUpdate, WholeUpdateOnTheBuiltInSimulatedModule) {
   EXPECT_NE(log.rfind("TX: f0 00 00 21 0a 7f 10 00 f7 \n"), std::string::npos);
 }
 
+TEST(CliUpdate, DataThatCannotTravelIsRefusedBeforeTheModuleIsErased) {
+  const std::string file = WriteFile("eight-bit.kfw", ImageWriter::Version1(kSimCompany, kSimProduct)
+                                                          .Image(1, 3, EightBitFirmware(512))
+                                                          .End()
+                                                          .Bytes());
+  const std::string trace = (ScratchDirectory() / "eight-bit-trace.txt").string();
+  const test::ProcessResult result = RunProgram(
+      {kProgram, "update", file, "--in", "sim", "--out", "sim", "-log", "--trace-file", trace});
+  EXPECT_EQ(result.exitStatus, kImageCorrupt);
+  EXPECT_NE(result.err.find("Update file image corrupt\n"), std::string::npos) << result.err;
+  const std::string log = test::ReadFileText(trace);
+  EXPECT_NE(log.find("--- QX-412 get status request ---\n"), std::string::npos) << log;
+  EXPECT_EQ(log.find("--- Prepare area ---"), std::string::npos) << log;
+  EXPECT_EQ(log.find(" 13 00 f7 "), std::string::npos) << log;
+}
+
 TEST(CliUpdate, NoAnswersTheSameVersionQuestion) {
   // The simulated module holds version 1.2, verified good: the same version is questioned.
   const std::string file = WriteFile("same.kfw", ImageWriter::Version1(kSimCompany, kSimProduct)
@@ -307,6 +334,43 @@ TEST(CliSimulate, UpdateOverAPseudoTerminalLeavesTheImageInTheModule) {
   expected.insert(expected.end(), second.begin(), second.end());
   const std::string programmed = test::ReadFileText(dump);
   EXPECT_EQ(std::vector<uint8_t>(programmed.begin(), programmed.end()), expected);
+}
+
+// An identity whose replies could not reach the updater whole is a mistake on the command line.
+// The port is a path that cannot be opened, so that a simulator that wrongly starts ends at once.
+TEST(CliSimulate, RefusesAnIdentityItsRepliesCannotCarry) {
+  const std::string name30(30, 'N');
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"--company", "0x0080"}, "each byte of --company must be at most 0x7F"},
+      {{"--company", "0x8000"}, "each byte of --company must be at most 0x7F"},
+      {{"--company", "0xFF7F"}, "each byte of --company must be at most 0x7F"},
+      {{"--product", "0x80"}, "--product must be at most 0x7F"},
+      {{"--name", name30}, "--name takes at most 29 characters"},
+  };
+  const std::string nowhere = (ScratchDirectory() / "no-such-device").string();
+  for (const auto& [options, text] : cases) {
+    std::vector<std::string> argv = {kProgram, "simulate", "--in", nowhere, "--out", nowhere};
+    argv.insert(argv.end(), options.begin(), options.end());
+    const test::ProcessResult result = RunProgram(argv);
+    EXPECT_EQ(result.exitStatus, 64) << options.back() << ": " << result.err;
+    EXPECT_NE(result.err.find(text), std::string::npos) << result.err;
+  }
+}
+
+TEST(CliSimulate, TheLongestNameAndHighestIdentifiersStillReachTheUpdater) {
+  const std::string name29 = "QX-412 with a name this long.";
+  ASSERT_EQ(name29.size(), 29u);
+  test::ChildProcess simulator(
+      {kProgram, "simulate", "--company", "0x7F7E", "--product", "0x7F", "--name", name29});
+  ASSERT_TRUE(simulator.WaitForOutput("kfwsim ready", std::chrono::seconds(10)))
+      << simulator.Wait(std::chrono::seconds(1)).err;
+  const std::string port = TransmitTo(simulator.Output());
+  const test::ProcessResult connect =
+      RunProgram({kProgram, "connect", "--in", port, "--out", port});
+  EXPECT_EQ(connect.exitStatus, 0) << connect.err;
+  EXPECT_NE(connect.out.find("Product: " + name29 + "\n"), std::string::npos) << connect.out;
+  simulator.Signal(SIGTERM);
+  EXPECT_EQ(simulator.Wait(std::chrono::seconds(10)).exitStatus, 0);
 }
 
 TEST(CliSimulate, ARejectedBlockEndsTheUpdateWithItsText) {

@@ -100,12 +100,71 @@ TEST_F(Transfer, FailedBlockLeavesTheCursorAtItsStartAndSendsNoFinalBlock) {
   EXPECT_EQ(remaining_, bytes.size() - 4 - 3 * 128);
 }
 
-// Such records cannot pass the validator, but the transfer must not read past the file either.
-TEST_F(Transfer, RecordRunningPastTheFileIsCorruptAfterThePrepareCommand) {
-  const std::vector<uint8_t> bytes = RecordOf(test::ImageData(10));
-  EXPECT_EQ(Play({bytes.begin(), bytes.end() - 1}), kImageCorrupt);
-  EXPECT_EQ(Play({bytes.begin(), bytes.begin() + 2}), kImageCorrupt);  // its header cut short
-  EXPECT_EQ(watch_.Names(), "P0 P0");
+// What is known to fail is refused before the erase, so the module keeps the firmware it has. The
+// validator refuses such files already; the transfer must not erase for them either, nor read past
+// the file. A link that cannot carry the module's blocks is the module's fault, not the file's.
+struct RefusalCase {
+  const char* name;
+  std::vector<uint8_t> record;
+  uint16_t blockSize;
+  uint32_t largestMessage;  // of the link's output
+  ResultCode expected;
+  const char* sent;
+};
+
+std::vector<uint8_t> WithByte(std::vector<uint8_t> record, size_t at, uint8_t byte) {
+  record.at(at) = byte;
+  return record;
+}
+
+std::vector<uint8_t> Cut(const std::vector<uint8_t>& record, size_t length) {
+  return {record.begin(), record.begin() + static_cast<long>(length)};
+}
+
+TEST(TransferRefusal, RefusesWhatWouldFailBeforeTheErase) {
+  const std::vector<uint8_t> record = RecordOf(test::ImageData(2000));
+  const std::vector<uint8_t> small = RecordOf(test::ImageData(100));
+  // clang-format off
+  const RefusalCase cases[] = {
+      {"block size 0", record, 0, kNoMessageLimit, kResponseUnknown, ""},
+      {"block one byte too long for the output", record, 987, 1000, kResponseUnknown, ""},
+      {"block as long as the output takes", record, 986, 1000, kOk, "P0 B0 B1 B2 F3"},
+      {"small image under a block size the output cannot take", small, 5000, 1000, kOk, "P0 B0 F1"},
+      {"no data, final block too long for the output", RecordOf({}), 256, 13, kResponseUnknown, ""},
+      {"data byte 0x80", WithByte(record, 4 + 1999, 0x80), 256, kNoMessageLimit, kImageCorrupt, ""},
+      {"data byte 0xF7", WithByte(record, 4, 0xF7), 256, kNoMessageLimit, kImageCorrupt, ""},
+      {"version bytes above 0x7F", WithByte(WithByte(small, 2, 0x80), 3, 0xFF), 256,
+       kNoMessageLimit, kOk, "P0 B0 F1"},
+      {"data past the end of the file", Cut(record, record.size() - 1), 256, kNoMessageLimit,
+       kImageCorrupt, ""},
+      {"header past the end of the file", Cut(record, 3), 256, kNoMessageLimit, kImageCorrupt, ""},
+      {"nothing left of the file", {}, 256, kNoMessageLimit, kImageCorrupt, ""},
+  };
+  // clang-format on
+  for (const RefusalCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::RecordingBoxes boxes;  // a fatal failure throws instead of ending the test program
+    test::RecordingProgress progress;
+    test::SimRig rig(
+        {.identity = {.blockSize = c.blockSize}, .link = {.largestMessage = c.largestMessage}});
+    test::ModuleWatch watch(rig);
+    const std::vector<uint8_t> file(c.record);
+    const uint8_t* cursor = file.data();
+    uint32_t remaining = static_cast<uint32_t>(file.size());
+    DeviceInfo info;
+    info.blockSize = c.blockSize;
+    OpenProgress();
+    ResultCode result = kOk;
+    EXPECT_NO_THROW(result = TransferImage(cursor, remaining, info));
+    EXPECT_EQ(result, c.expected);
+    EXPECT_EQ(watch.Names(), c.sent);
+    EXPECT_EQ(boxes.Fatals(), std::vector<std::string>{});
+    if (c.expected != kOk) {
+      EXPECT_EQ(cursor, file.data());
+      EXPECT_EQ(remaining, file.size());
+      EXPECT_EQ(progress.Percentages("Preparing firmware area..."), std::vector<uint32_t>{});
+    }
+  }
 }
 
 }  // namespace

@@ -212,6 +212,13 @@ void AnswerPrepareAfterAReplyPassedOver(Session& run) {
 
 const ModuleIdentity kAtVersion20 = {.versionMajor = 2, .versionMinor = 0};
 
+// 600 bytes of image data with one byte that has its top bit set, in the third block.
+std::vector<uint8_t> EightBitData() {
+  std::vector<uint8_t> data = test::ImageData(600);
+  data[520] = 0x80;
+  return data;
+}
+
 // clang-format off
 const std::vector<RunCase> kResults = {
     {"LeftoverCancelIsCleared", kOk, kStandardSent, 3, {}, [](Session&) { RequestCancel(); }},
@@ -249,9 +256,19 @@ const std::vector<RunCase> kResults = {
     // The file against the module that answered: refused before the run's window opens
     {"ProductMismatch", kProductMismatch, "R2 S", 1, {.identity = {.productId = 0x0B}}},
     {"CompanyMismatch", kCompanyMismatch, "R2 S", 1, {.identity = {.companyId = 0x0022}}},
+    // Data SysEx cannot carry: refused with the file, before its first record is played, so the
+    // module is neither reset nor erased.
+    {"DataThatCannotTravel", kImageCorrupt, "R2 S", 1, {}, nullptr, nullptr,
+     ImageWriter::Version1(0x0021, 0x0A).Reset(1).Image(2, 0, EightBitData()).End().Bytes()},
     // A module that names no block size is refused before its firmware area is erased. Company
     // and product 0, so that a status reply cut before its identifiers still addresses it.
     {"BlockSizeZero", kResponseUnknown, "R2 S", 2, {.identity = {.blockSize = 0}}},
+    // Nor is one whose blocks the output would refuse (as JACK's refuses messages above 16379
+    // bytes): 600 bytes in one block, 614 bytes with its frame.
+    {"BlockTooLongForTheOutput", kResponseUnknown, "R2 S", 2,
+     {.identity = {.blockSize = 1024}, .link = {.largestMessage = 613}}},
+    {"BlockAsLongAsTheOutputTakes", kOk, "R2 S P0 B0 F1 S R0", 3,
+     {.identity = {.blockSize = 1024}, .link = {.largestMessage = 614}}},
     {"StatusReplyTooShortForABlockSize", kResponseUnknown, "R2 S", 2,
      {.identity = {.companyId = 0, .productId = 0}, .faults = {.statusReplyCut = 4}}, nullptr,
      nullptr, ImageFor(0, 0)},
@@ -331,6 +348,21 @@ const std::vector<RunCase> kCancels = {
 auto CaseName = [](const testing::TestParamInfo<RunCase>& p) { return p.param.name; };
 INSTANTIATE_TEST_SUITE_P(Results, UpdateRun, testing::ValuesIn(kResults), CaseName);
 INSTANTIATE_TEST_SUITE_P(Cancel, UpdateRun, testing::ValuesIn(kCancels), CaseName);
+
+// Block numbers travel as 14 bits: after block 16383 the host sends 0 again, and the module must
+// take it as the next block. 20000 blocks of 2 bytes, over an unlimited link.
+TEST(LongUpdate, BlockNumbersWrapAfter16384Blocks) {
+  test::SimRig rig({.identity = {.blockSize = 2}, .link = {.baud = 0}});
+  test::ModuleWatch watch(rig);
+  const std::vector<uint8_t> data = test::ImageData(40000, 5);
+  const std::vector<uint8_t> file =
+      ImageWriter::Version1(0x0021, 0x0A).Image(2, 0, data).End().Bytes();
+  DeviceInfo device;
+  ASSERT_EQ(RunUpdate(file.data(), static_cast<uint32_t>(file.size()), device), kOk);
+  EXPECT_EQ(rig.module.ProgrammedImages(), Images{data});
+  EXPECT_EQ(watch.TimesOf("B0").size(), 2u);
+  EXPECT_EQ(watch.TimesOf("F3616").size(), 1u);  // 20000 - 16384
+}
 
 TEST(SmallUpdate, ShowsAndTracesEveryStepInOrder) {
   test::RecordingProgress progress;

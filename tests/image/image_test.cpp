@@ -67,10 +67,24 @@ TEST(ValidateImage, GivesTheFirstFailureInOrder) {
       {"type 4", WithCrc({0x00, 0, 0, 0x04, 0xFF, 0x00}), kImageCorrupt},
       {"type 4 after the end", WithCrc({0x00, 0, 0, 0x01, 0xFF, 0x04}), kOk},
       {"last byte a no-op", WithCrc({0x00, 0, 0, 0x02, 0x01, 0x01}), kImageCorrupt},
-      {"length little-endian", WithCrc({0x00, 0, 0, 0x00, 2, 0, 1, 2, 0xAA, 0xBB, 0xFF}), kOk},
+      {"length little-endian", WithCrc({0x00, 0, 0, 0x00, 2, 0, 1, 2, 0x2A, 0x3B, 0xFF}), kOk},
+      // Image data travel in SysEx, 7 bits a byte; the version bytes and what follows the end
+      // record do not travel.
+      {"data byte 0x7F", WithCrc({0x00, 0, 0, 0x00, 2, 0, 1, 2, 0x00, 0x7F, 0xFF}), kOk},
+      {"first data byte 0x80", WithCrc({0x00, 0, 0, 0x00, 2, 0, 1, 2, 0x80, 0x00, 0xFF}),
+       kImageCorrupt},
+      {"last data byte 0xFF", WithCrc({0x00, 0, 0, 0x00, 2, 0, 1, 2, 0x00, 0xFF, 0xFF}),
+       kImageCorrupt},
+      {"8-bit data in a second record",
+       WithCrc({0x00, 0, 0, 0x00, 1, 0, 1, 2, 0x10, 0x00, 1, 0, 1, 3, 0xC3, 0xFF}), kImageCorrupt},
+      {"8-bit data, CRC wrong", {0x00, 0x00, 0x00, 0x00, 1, 0, 1, 2, 0x80, 0xFF}, kImageCrcError},
+      {"version bytes above 0x7F", WithCrc({0x00, 0, 0, 0x00, 1, 0, 0x80, 0xFF, 0x05, 0xFF}), kOk},
+      {"8-bit bytes after the end", WithCrc({0x00, 0, 0, 0x00, 0, 0, 1, 2, 0xFF, 0x80, 0xF7}), kOk},
       // The end rule: without an image record, something must follow the end record.
       {"no image, end last", WithCrc({0x00, 0, 0, 0x02, 0x05, 0xFF}), kImageCorrupt},
       {"structure before identity", WithCrc({0x01, 0, 0, 0x00, 0x22, 0x0B, 0xFF}), kImageCorrupt},
+      {"8-bit data before identity",
+       WithCrc({0x01, 0, 0, 0x00, 0x21, 0x0B, 0x00, 1, 0, 1, 2, 0x90, 0xFF}), kImageCorrupt},
   };
   for (const auto& [name, file, expected] : cases) EXPECT_EQ(Validate(file), expected) << name;
 }

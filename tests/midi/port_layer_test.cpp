@@ -22,6 +22,7 @@ struct Wire {
   ByteSink sink;
   bool perDelivery = false;
   bool drained = true;
+  uint32_t largestMessage = kNoMessageLimit;
 };
 
 class FakeBackend final : public PortBackend {
@@ -54,6 +55,7 @@ class FakeBackend final : public PortBackend {
     explicit Output(Wire& wire) : wire_(wire) {}
     MmResult Send(const uint8_t*, uint32_t) override { return kMmNoError; }
     bool Drained() override { return wire_.drained; }
+    uint32_t LargestMessage() const override { return wire_.largestMessage; }
     Wire& wire_;
   };
   Wire& wire_;
@@ -165,6 +167,20 @@ TEST_F(PortLayer, AnOutputIsStillPlayingUntilTheBackendHasDrained) {
   wire.drained = true;
   EXPECT_EQ(layer.OutUnprepareHeader(out, &message, sizeof(MidiHdr)), kMmNoError);
   EXPECT_EQ(layer.OutClose(out), kMmNoError);
+}
+
+TEST_F(PortLayer, AnOutputTellsTheLargestMessageItsBackendTakes) {
+  HMidiOut out = nullptr;
+  for (uint32_t largest : {kNoMessageLimit, 16379u, 0u}) {
+    wire.largestMessage = largest;
+    ASSERT_EQ(layer.OutOpen(&out, 0, 0, 0, kCallbackNull), kMmNoError);
+    uint32_t told = 12345;
+    EXPECT_EQ(layer.OutGetLargestMessage(out, told), kMmNoError);
+    EXPECT_EQ(told, largest);
+    ASSERT_EQ(layer.OutClose(out), kMmNoError);
+    // A closed output is no longer known.
+    EXPECT_EQ(layer.OutGetLargestMessage(out, told), kMmInvalidHandle);
+  }
 }
 
 }  // namespace

@@ -241,5 +241,16 @@ TEST_F(Transmission, EachFailureEndsWithItsCallsTextAndCodeAfterTheTrace) {
   EXPECT_EQ(boxes.Fatals(), std::vector<std::string>(std::begin(texts), std::end(texts)));
 }
 
+// The limit a procedure checks its messages against: the open output's, and no limit whenever the
+// layer cannot tell, so that sending goes on as it would without the question.
+TEST_F(Transmission, TheLargestSendableMessageIsTheOpenOutputsOrNoLimit) {
+  device.largestMessage = 16379;
+  EXPECT_EQ(LargestSendableMessage(), 16379u);
+  device.FailNext("midiOutGetLargestMessage", kMmNotSupported);
+  EXPECT_EQ(LargestSendableMessage(), kNoMessageLimit);
+  ClosePorts();
+  EXPECT_EQ(LargestSendableMessage(), kNoMessageLimit);
+}
+
 }  // namespace
 }  // namespace kfw

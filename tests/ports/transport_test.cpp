@@ -37,8 +37,9 @@ int32_t Position(const std::vector<std::string>& names, const std::string& name)
 
 // Connect reads the peer's status; a SysEx message longer than the input buffer (over the
 // terminal in pieces, as a slow driver hands them on) arrives as consecutive buffers, whole and in
-// order; the last message, left to the close to send, reaches the peer.
-void UpdaterTalksToPeer(const std::string& transport) {
+// order; the last message, left to the close to send, reaches the peer. The output tells the
+// longest message it takes.
+void UpdaterTalksToPeer(const std::string& transport, uint32_t largestMessage) {
   test::RecordingBoxes boxes;
   test::RecordingPortLists lists;
   test::ChildProcess peer({KFW_SIM_PEER_PATH, "--transport", transport, "--name", kPeerName,
@@ -59,6 +60,7 @@ void UpdaterTalksToPeer(const std::string& transport) {
                         OutputDeviceAt(Position(OutputPortNames(), transmitTo))))
       << testing::PrintToString(boxes.Errors()) << " choosing " << receiveFrom << " and "
       << transmitTo << " in " << testing::PrintToString(lists.entries);
+  EXPECT_EQ(LargestSendableMessage(), largestMessage);
 
   DeviceInfo info;
   EXPECT_EQ(Connect(info), kOk);
@@ -97,7 +99,7 @@ void UpdaterTalksToPeer(const std::string& transport) {
 }
 
 TEST(PseudoTerminalTransport, UpdaterTalksToPeer) {
-  UpdaterTalksToPeer("pty");
+  UpdaterTalksToPeer("pty", kNoMessageLimit);
 }
 
 #ifdef KFW_TEST_JACK
@@ -145,7 +147,7 @@ class PrivateJackServer {
 TEST(JackTransport, UpdaterTalksToPeer) {
   PrivateJackServer server;
   ASSERT_TRUE(server.ready()) << server.Failure();
-  UpdaterTalksToPeer("jack");
+  UpdaterTalksToPeer("jack", kJackLargestMessage);
 }
 
 // RtMidi calls the input back on JACK's process thread until the port is closed: closing must

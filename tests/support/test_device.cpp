@@ -246,6 +246,7 @@ MmResult TestDevice::OutLongMsg(HMidiOut handle, MidiHdr* header, uint32_t) {
   if (Scripted("midiOutLongMsg", result)) return result;
   if (handle != &output_) return kMmInvalidHandle;
   if (!(header->dwFlags & kMhdrPrepared)) return kMidiErrUnprepared;
+  if (header->dwBufferLength > largestMessage) return kMmInvalidParameter;
   std::vector<uint8_t> message(header->lpData, header->lpData + header->dwBufferLength);
   std::function<void(const std::vector<uint8_t>&)> hook;
   {
@@ -265,6 +266,14 @@ MmResult TestDevice::OutClose(HMidiOut handle) {
   if (handle != &output_) return kMmInvalidHandle;
   std::lock_guard lock(mutex_);
   outputOpen_ = false;
+  return kMmNoError;
+}
+
+MmResult TestDevice::OutGetLargestMessage(HMidiOut handle, uint32_t& largest) {
+  MmResult result;
+  if (Scripted("midiOutGetLargestMessage", result)) return result;
+  if (handle != &output_) return kMmInvalidHandle;
+  largest = largestMessage;
   return kMmNoError;
 }
 

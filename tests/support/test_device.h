@@ -32,6 +32,9 @@ class TestDevice final : public MidiDeviceLayer {
   void FailNext(const std::string& call, MmResult result);
   // Each message sent answers kMidiErrStillPlaying to this many unprepare calls first.
   uint32_t stillPlayingCount = 0;
+  // What the output answers to midiOutGetLargestMessage; a longer message it refuses with
+  // kMmInvalidParameter, unrecorded.
+  uint32_t largestMessage = kNoMessageLimit;
   // Called with every message when it is sent, after it is recorded.
   std::function<void(const std::vector<uint8_t>&)> onSend;
 
@@ -70,6 +73,7 @@ class TestDevice final : public MidiDeviceLayer {
   MmResult OutUnprepareHeader(HMidiOut handle, MidiHdr* header, uint32_t size) override;
   MmResult OutLongMsg(HMidiOut handle, MidiHdr* header, uint32_t size) override;
   MmResult OutClose(HMidiOut handle) override;
+  MmResult OutGetLargestMessage(HMidiOut handle, uint32_t& largest) override;
 
   uint32_t openedInputDevice = 0;
   uint32_t openedOutputDevice = 0;
