@@ -3,9 +3,12 @@
 // ticks of 100 ms).
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QFile>
+#include <QFontDatabase>
 #include <QPointer>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
@@ -84,6 +87,7 @@ bool WaitUntilActive(QWidget* window) {
 // Caption, text, buttons and default button of a box.
 using Box = std::tuple<std::string, std::string, int, int>;
 constexpr int kOk = QMessageBox::Ok;
+constexpr int kYes = QMessageBox::Yes;
 
 // Answers boxes from a queue (else with the default button) and the file chooser with `file`
 // (cancels when it is empty), recording what each showed. With showBoxes, a box is shown for real
@@ -123,6 +127,13 @@ class ScriptedRunner final : public DialogRunner {
   std::vector<int> results;
 };
 
+// The text a label shows, as a screen reader reads it out: markup, if the label took its text as
+// such, is gone from it.
+std::string ShownText(QWidget* label) {
+  QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(label);
+  return accessible ? accessible->text(QAccessible::Name).toStdString() : "";
+}
+
 std::vector<std::string> Texts(const std::vector<Box>& boxes) {
   std::vector<std::string> texts;
   for (const Box& box : boxes) texts.push_back(std::get<1>(box));
@@ -131,13 +142,17 @@ std::vector<std::string> Texts(const std::vector<Box>& boxes) {
 
 class QtWindowTest : public testing::Test, private WithApplication {
  protected:
-  QtWindowTest() {
+  // Without the module there is no MIDI port at all.
+  explicit QtWindowTest(const ModuleIdentity& identity = {}, bool withModule = true) {
     SimulatedPortsOptions quick;
+    quick.identity = identity;
     quick.link.baud = 0;
     quick.timing = {.answerMicros = 500, .eraseMicros = 2000, .programBlockMicros = 500};
-    auto ports = std::make_unique<SimulatedModulePorts>(quick);
-    module = &ports->module();
-    layer.AddBackend(std::move(ports));
+    if (withModule) {
+      auto ports = std::make_unique<SimulatedModulePorts>(quick);
+      module = &ports->module();
+      layer.AddBackend(std::move(ports));
+    }
     InstallMidiDeviceLayer(&layer);
     InstallPortSettingsStore(&settings);
     InstallMessageBoxes(&boxes);
@@ -310,6 +325,91 @@ TEST_F(QtWindowTest, OneLossOfTheNameFieldsFocusIsOneCheckHoweverOftenTheProgram
     ASSERT_TRUE(QTest::qWaitFor([&] { return field->hasFocus(); }));  // back, after the box
   }
   EXPECT_EQ(Texts(runner.boxes), (std::vector<std::string>(2, cannotOpen)));
+}
+
+class QtWindowWithoutPortsTest : public QtWindowTest {
+ protected:
+  QtWindowWithoutPortsTest() : QtWindowTest({}, /*withModule=*/false) {}
+};
+
+TEST_F(QtWindowWithoutPortsTest, TheBoxShownBeforeTheWindowIsCentredOnTheScreen) {
+  runner.showBoxes = true;
+  EXPECT_FALSE(window.Initialise());
+  ASSERT_EQ(runner.shown.size(), 1u);
+  EXPECT_EQ(std::get<1>(runner.boxes[0]).rfind("No MIDI input buses available!", 0), 0u);
+  const QPoint offCentre =
+      runner.shown[0].center() - QGuiApplication::primaryScreen()->availableGeometry().center();
+  EXPECT_LE(offCentre.manhattanLength(), 2) << offCentre.x() << "," << offCentre.y();
+}
+
+TEST_F(QtWindowTest, EveryBoxIsWideEnoughForItsCaptionBesideTheTitleBarsButtons) {
+  runner.showBoxes = true;
+  window.show();
+  boxes.ShowError("Operation canceled");
+  window.ShowSuccess("Connection established!");
+  boxes.AskYesNo("Update anyway?");
+  QFont titleFont = QFontDatabase::systemFont(QFontDatabase::TitleFont);
+  titleFont.setBold(true);
+  const QFontMetrics title(titleFont);
+  // Minimise, maximise and close, each at least as wide as the bar is high.
+  const int buttons = 3 * window.style()->pixelMetric(QStyle::PM_TitleBarHeight);
+  ASSERT_EQ(runner.shown.size(), runner.boxes.size());
+  for (size_t i = 0; i < runner.shown.size(); ++i) {
+    const std::string& caption = std::get<0>(runner.boxes[i]);
+    EXPECT_GE(runner.shown[i].width(),
+              title.horizontalAdvance(QString::fromStdString(caption)) + buttons)
+        << caption;
+  }
+}
+
+TEST_F(QtWindowTest, OnlyItsButtonsAnswerTheQuestionAndTheFatalTextNotEscapeNorTheCloseBox) {
+  runner.showBoxes = true;
+  window.show();
+  bool answeredYes = false;
+  const std::function<void()> boxesShown[] = {
+      [&] { answeredYes = boxes.AskYesNo(TextTable[kTextSameVersionQuestion]); },
+      [&] { boxes.ShowFatal("midiOutLongMsg call failed - code 00000007\n"); }};
+  const std::function<void(QMessageBox&)> attempts[] = {
+      [](QMessageBox& box) {
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &box,
+                        Qt::Key_Escape);
+      },
+      [](QMessageBox& box) { box.close(); }};
+  for (const auto& show : boxesShown) {
+    for (const auto& attempt : attempts) {
+      bool stillShown = false;
+      runner.whileShown = [&](QMessageBox& box) {
+        attempt(box);
+        stillShown = box.isVisible();
+      };
+      runner.answers = {kYes};
+      show();
+      EXPECT_TRUE(stillShown);
+      EXPECT_EQ(runner.results.back(), kYes);
+    }
+  }
+  EXPECT_TRUE(answeredYes);
+}
+
+class QtWindowMarkupTest : public QtWindowTest {
+ protected:
+  QtWindowMarkupTest() : QtWindowTest({.productName = "<b>QX</b>-412"}) {}
+};
+
+TEST_F(QtWindowMarkupTest, TheModulesNameAndAFileNameAreShownAsTheyAreNotAsMarkup) {
+  runner.showBoxes = true;
+  std::vector<std::string> boxTexts;
+  runner.whileShown = [&](QMessageBox& box) {
+    boxTexts.push_back(ShownText(box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))));
+  };
+  ConnectToModule();
+  EXPECT_EQ(ShownText(window.Control(kProductField)), "<b>QX</b>-412");
+  const std::string name = (test::ScratchDirectory() / "<i>fw</i>.kfw").string();
+  QTest::mouseClick(window.Control(kImageNameField), Qt::LeftButton);
+  QTest::keyClicks(window.Control(kImageNameField), QString::fromStdString(name));
+  QTest::keyClick(window.Control(kImageNameField), Qt::Key_Tab);
+  EXPECT_EQ(boxTexts, (std::vector<std::string>{"Connection established!",
+                                                "Can't open file " + name + " for reading"}));
 }
 
 }  // namespace
