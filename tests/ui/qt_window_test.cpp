@@ -327,6 +327,34 @@ TEST_F(QtWindowTest, OneLossOfTheNameFieldsFocusIsOneCheckHoweverOftenTheProgram
   EXPECT_EQ(Texts(runner.boxes), (std::vector<std::string>(2, cannotOpen)));
 }
 
+TEST_F(QtWindowTest, WhileAProcedureRunsABusyCursorStandsOverTheWholeMainWindow) {
+  // The cursor over the middle of each control, as the pointer would take it.
+  const auto cursors = [&] {
+    std::vector<Qt::CursorShape> shapes;
+    for (const int id : {kConnectButton, kFindImageButton, kUpdateButton, kExitButton,
+                         kTransmitToList, kReceiveFromList, kImageNameField, kProductField}) {
+      shapes.push_back(window.childAt(window.Control(id)->geometry().center())->cursor().shape());
+    }
+    return shapes;
+  };
+  const std::vector<Qt::CursorShape> idle = cursors();
+  EXPECT_NE(std::ranges::count(idle, Qt::WaitCursor), static_cast<long>(idle.size()));
+  // Looked at when the connect procedure shows its progress window.
+  struct OnShow : QObject {
+    std::function<void()> action;
+    bool eventFilter(QObject*, QEvent* event) override {
+      if (event->type() == QEvent::Show) action();
+      return false;
+    }
+  } onShow;
+  std::vector<Qt::CursorShape> whileConnecting;
+  onShow.action = [&] { whileConnecting = cursors(); };
+  progress.installEventFilter(&onShow);
+  ConnectToModule();
+  EXPECT_EQ(whileConnecting, std::vector<Qt::CursorShape>(idle.size(), Qt::WaitCursor));
+  EXPECT_EQ(cursors(), idle);
+}
+
 class QtWindowWithoutPortsTest : public QtWindowTest {
  protected:
   QtWindowWithoutPortsTest() : QtWindowTest({}, /*withModule=*/false) {}
