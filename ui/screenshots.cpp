@@ -1,20 +1,22 @@
 // kfwupdate-screenshots [directory]: renders the main window, connected to the simulated module,
-// and the progress window to PNG files, so the layout can be looked at without a module or a user.
-// Runs on any Qt platform, offscreen included; under X it also takes the whole screen.
+// and the progress window to PNG files, so the layout can be looked at without a module or a user,
+// and the screen with both windows where they stand. Runs on any Qt platform, offscreen included.
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QThread>
 #include <cstdio>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <string>
 
-#include "engine/progress.h"
 #include "base/report.h"
 #include "base/result.h"
+#include "engine/progress.h"
 #include "midi/port_layer.h"
 #include "midi/ports.h"
 #include "sim/ports.h"
@@ -62,6 +64,22 @@ bool Save(const QPixmap& picture, const QString& path) {
   }
   std::printf("%s\n", path.toUtf8().constData());
   return true;
+}
+
+// The screen: under X as it is, taken from the display. A platform without a display (offscreen)
+// has no screen to take, so the program's windows, bottom one first, are drawn at their places on
+// an empty screen of the same size, without the title bars a window manager would add.
+QPixmap Screen(std::initializer_list<QWidget*> windowsFromBottom) {
+  QScreen* screen = QGuiApplication::primaryScreen();
+  if (QGuiApplication::platformName() == QLatin1String("xcb")) return screen->grabWindow(0);
+  const QRect area = screen->geometry();
+  QPixmap picture(area.size());
+  picture.fill(Qt::darkGray);
+  QPainter painter(&picture);
+  for (QWidget* window : windowsFromBottom) {
+    if (window->isVisible()) painter.drawPixmap(window->pos() - area.topLeft(), window->grab());
+  }
+  return picture;
 }
 
 void Settle() {
@@ -120,11 +138,7 @@ int main(int argc, char** argv) {
     kfw::SetProgress(kfw::TextTable[kfw::kTextUpdatingArea], 40);
     Settle();
     if (!Save(progress.grab(), directory + "/progress-window.png")) status = 1;
-    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
-      if (!Save(QGuiApplication::primaryScreen()->grabWindow(0), directory + "/screen.png")) {
-        status = 1;
-      }
-    }
+    if (!Save(Screen({&window, &progress}), directory + "/screen.png")) status = 1;
     kfw::CloseProgress();
     kfw::ClosePorts();
     kfw::InstallProgressWindow(nullptr);

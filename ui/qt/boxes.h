@@ -23,8 +23,10 @@ class DialogRunner {
   virtual bool RunFileDialog(QFileDialog& dialog, QString& chosen);
 };
 
-// Builds a box with no icon and plain text, owned by owner, and shows it through the runner. On
-// the GUI thread only.
+// Builds a box with no icon and plain text, owned by owner (none while the owner is not on the
+// screen: the box is then centred on the screen), wide enough for its caption in a title bar, and
+// shows it through the runner. A box with several buttons and no Cancel is answered only by its
+// buttons: Escape and its close box do nothing. On the GUI thread only.
 int ShowBox(DialogRunner& runner, QWidget* owner, const char* caption, const std::string& text,
             QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton);
 

@@ -1,5 +1,6 @@
 #include "ui/qt/dialog_builder.h"
 
+#include <QApplication>
 #include <QFocusEvent>
 #include <QFontMetrics>
 #include <QLabel>
@@ -107,6 +108,7 @@ void PortListBox::Notify(int code) {
 NameField::NameField(int id, NotifyFunction notify, QWidget* parent)
     : QLineEdit(parent), id_(id), notify_(std::move(notify)) {
   connect(this, &QLineEdit::textChanged, this, [this] {
+    lossReported_ = false;
     Notify(kFieldUpdate);
     Notify(kFieldChange);
   });
@@ -114,12 +116,23 @@ NameField::NameField(int id, NotifyFunction notify, QWidget* parent)
 
 void NameField::focusInEvent(QFocusEvent* event) {
   QLineEdit::focusInEvent(event);
-  if (RealFocusChange(event)) Notify(kFieldSetFocus);
+  if (!RealFocusChange(event)) return;
+  // Brought by the user; the window manager giving it back with the window is no new visit.
+  if (event->reason() != Qt::ActiveWindowFocusReason) lossReported_ = false;
+  Notify(kFieldSetFocus);
 }
 
 void NameField::focusOutEvent(QFocusEvent* event) {
   QLineEdit::focusOutEvent(event);
-  if (RealFocusChange(event)) Notify(kFieldKillFocus);
+  if (!RealFocusChange(event)) return;
+  // The active window has already changed when the focus leaves with it; there is none when
+  // another program took it.
+  const QWidget* nowActive = QApplication::activeWindow();
+  const bool toOwnWindow = event->reason() == Qt::ActiveWindowFocusReason && nowActive != nullptr &&
+                           nowActive != window();
+  if (toOwnWindow && lossReported_) return;
+  lossReported_ = true;
+  Notify(kFieldKillFocus);
 }
 
 void NameField::Notify(int code) {

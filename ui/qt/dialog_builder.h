@@ -55,6 +55,13 @@ class PortListBox final : public QComboBox {
 
 // The image file name field: raises the focus notifications, and the change notifications at
 // every change of its text, the program's own included.
+//
+// Its loss of focus is where a typed name is taken and checked, and one loss is checked once.
+// Whenever one of the program's own windows comes and goes (each progress window, each box), the
+// focus leaves the field for it and the window manager gives it back, without the user going near
+// the field: these departures repeat the loss already reported and raise no notification. The
+// user moving the focus (a click, Tab, another program) is a loss of its own, and the user
+// bringing the focus back or a change of the text makes the next departure a new loss.
 class NameField final : public QLineEdit {
  public:
   NameField(int id, NotifyFunction notify, QWidget* parent);
@@ -68,6 +75,7 @@ class NameField final : public QLineEdit {
 
   int id_;
   NotifyFunction notify_;
+  bool lossReported_ = false;  // since the user last brought the focus or changed the text
 };
 
 // Creates the template's controls as children of window, whose font must already be set.

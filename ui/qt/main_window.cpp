@@ -54,6 +54,10 @@ QtMainWindow::QtMainWindow(DialogRunner& runner)
   setFont(DialogFont());
   controls_ = BuildControls(dialog, *this, [this](int id, int code) { Notify(id, code); });
   setFixedSize(PixelSize(dialog, BaseUnitsOf(font())));
+  busyCover_ = new QWidget(this);
+  busyCover_->setGeometry(rect());
+  busyCover_->setCursor(Qt::WaitCursor);
+  busyCover_->hide();
   for (const int button : {kUpdateButton, kConnectButton, kFindImageButton, kExitButton}) {
     QObject::connect(static_cast<QPushButton*>(controls_.at(button)), &QPushButton::clicked, this,
                      [this, button] { Notify(button, kClicked); });
@@ -149,6 +153,8 @@ bool QtMainWindow::ChooseFile(std::string& name) {
 
 ResultCode QtMainWindow::RunProcedure(const std::function<ResultCode()>& procedure) {
   busy_ = true;
+  busyCover_->raise();
+  busyCover_->show();
   ResultCode result = kOk;
   std::atomic<bool> done{false};
   QEventLoop loop;
@@ -165,6 +171,7 @@ ResultCode QtMainWindow::RunProcedure(const std::function<ResultCode()>& procedu
   // thread for a box, so events go on until it is done.
   while (!done.load()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   worker.join();
+  busyCover_->hide();
   busy_ = false;
   if (!deferred_.empty()) QTimer::singleShot(0, this, [this] { DeliverDeferred(); });
   return result;

@@ -56,6 +56,9 @@ class QtMainWindow final : public QDialog, public MainWindowControls {
 
   DialogRunner& runner_;
   std::map<int, QWidget*> controls_;
+  // Laid over the whole window while a procedure runs: its busy cursor shows that the window takes
+  // no input, over every control (the name field's own text cursor included).
+  QWidget* busyCover_ = nullptr;
   MainWindowLogic logic_;
   bool busy_ = false;
   bool ended_ = false;
