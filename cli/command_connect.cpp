@@ -41,6 +41,16 @@ int OpenChosenPorts(const char* command, const Arguments& arguments, PortChoice&
 
 }  // namespace
 
+ResultCode ConnectCheckAndUpdate(const std::vector<uint8_t>& image, DeviceInfo& info,
+                                 const std::function<void()>& connected) {
+  ResultCode result = Connect(info);
+  if (result != kOk) return result;
+  connected();
+  result = ValidateImage(image.data(), static_cast<uint32_t>(image.size()));
+  if (result != kOk) return result;
+  return kfw::RunUpdate(image.data(), static_cast<uint32_t>(image.size()), info);
+}
+
 int RunConnect(const std::vector<std::string>& args) {
   Arguments arguments;
   std::string error;
@@ -102,15 +112,10 @@ int RunUpdate(const std::vector<std::string>& args) {
   PortChoice ports;
   if (const int status = OpenChosenPorts("update", arguments, ports); status >= 0) return status;
 
-  // As a window user does: Connect first, then Update, which checks the file against the module
-  // that answered and runs the update (connecting once more, as the update always does).
-  ResultCode result = Connect(deviceInfo);
-  if (result == kOk) {
+  const ResultCode result = ConnectCheckAndUpdate(bytes, deviceInfo, [] {
     std::printf("Connection established!\n");
     PrintModule(deviceInfo, true);
-    result = ValidateImage(bytes.data(), static_cast<uint32_t>(bytes.size()));
-  }
-  if (result == kOk) result = kfw::RunUpdate(bytes.data(), static_cast<uint32_t>(bytes.size()), deviceInfo);
+  });
   // Closing waits until the final reset has left, so the module is not left in its loader.
   ClosePorts();
   if (result != kOk) {

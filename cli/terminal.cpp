@@ -17,7 +17,9 @@ std::atomic<int> interrupts{0};  // lock-free, so safe in a signal handler
 
 void OnInterrupt(int) {
   if (interrupts.fetch_add(1) > 0) _exit(kExitInterrupted);
-  RequestCancel();
+  // Held, not just requested: `update` runs Connect twice, and the second would clear a plain
+  // request that arrived between them, going on to erase the module after the user said stop.
+  HoldCancel();
   static const char note[] = "\nCanceling... (press Ctrl-C again to quit at once)\n";
   // write is async-signal-safe; a failed write of this note changes nothing.
   [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, note, sizeof note - 1);
@@ -28,6 +30,7 @@ constexpr int kBarWidth = 30;
 }  // namespace
 
 void InstallInterruptHandler() {
+  interrupts.store(0);
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);

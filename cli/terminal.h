@@ -39,8 +39,9 @@ class TerminalFrontEnd final : public MessageBoxes, public ProgressWindow {
   int lastPercent_ = -1;
 };
 
-// The first Ctrl-C asks the running procedure to stop, as the progress window's Cancel does; a
-// second one ends the process at once with status 130.
+// The first Ctrl-C asks the running procedure to stop, as the progress window's Cancel does, and
+// the request holds for every procedure after it (HoldCancel); a second one ends the process at
+// once with status 130. Installing starts the count afresh.
 void InstallInterruptHandler();
 
 // Writes text to standard error, with a line end unless it already ends with one.
