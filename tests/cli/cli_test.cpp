@@ -111,11 +111,23 @@ TEST(CliUsage, MistakesOnTheCommandLineExitWith64AndSayWhatToDo) {
       {"ports", "--bogus"},
       {"pack"},
       {"pack", "out.kfw", "delay:256"},
+      // Numbers only as the help writes them; ports that could be none.
+      {"check", "a.kfw", "--company", " 33"},
+      {"check", "a.kfw", "--product", "0x+0A"},
+      {"pack", "out.kfw", "delay:0x 1"},
+      {"pack", "out.kfw", "raw:+1"},
+      {"connect", "--in", "99999999999999999999", "--out", "sim"},
+      {"update", "a.kfw", "--in", "sim", "--out", "18446744073709551616"},
+      {"connect", "--in", "", "--out", "sim"},
+      {"update", "a.kfw", "--in", "sim", "--out="},
   };
   for (const auto& words : mistakes) {
     std::vector<std::string> argv = {kProgram};
     argv.insert(argv.end(), words.begin(), words.end());
     const test::ProcessResult result = RunProgram(argv);
+    std::string line;
+    for (const std::string& word : words) line += " \"" + word + "\"";
+    SCOPED_TRACE(line);
     EXPECT_EQ(result.exitStatus, 64) << result.err;
     EXPECT_NE(result.err.find("kfwupdate"), std::string::npos) << result.err;
   }
