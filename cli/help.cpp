@@ -66,7 +66,8 @@ Examples:
 const char* const kConnectHelp = R"(Usage: kfwupdate connect --in PORT --out PORT
 
 Opens the ports, reaches the module (resets until it answers, up to about 30 s) and prints
-its serial number, firmware version and product name.
+its serial number, firmware version and product name, with every control byte written as
+\xHH and a backslash as \\.
 
 Example:
   kfwupdate connect --in "QX-412 MIDI 1" --out "QX-412 MIDI 1"

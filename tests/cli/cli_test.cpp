@@ -321,6 +321,21 @@ TEST(CliSimulate, UpdateOverAPseudoTerminalLeavesTheImageInTheModule) {
   EXPECT_EQ(std::vector<uint8_t>(programmed.begin(), programmed.end()), expected);
 }
 
+TEST(CliSimulate, AModuleNamedWithEscapeSequencesIsPrintedWithThemWrittenOut) {
+  // A name that would retitle the terminal and clear the screen.
+  test::ChildProcess simulator({kProgram, "simulate", "--name", "\x1b]0;owned\x07QX\x1b[2J"});
+  ASSERT_TRUE(simulator.WaitForOutput("kfwsim ready", std::chrono::seconds(10)));
+  const std::string port = TransmitTo(simulator.Output());
+  const test::ProcessResult connect =
+      RunProgram({kProgram, "connect", "--in", port, "--out", port});
+  EXPECT_EQ(connect.exitStatus, 0) << connect.err;
+  EXPECT_NE(connect.out.find("Product: \\x1b]0;owned\\x07QX\\x1b[2J\n"), std::string::npos)
+      << connect.out;
+  EXPECT_EQ(connect.out.find('\x1b'), std::string::npos);
+  simulator.Signal(SIGTERM);
+  EXPECT_EQ(simulator.Wait(std::chrono::seconds(10)).exitStatus, 0);
+}
+
 TEST(CliSimulate, ARejectedBlockEndsTheUpdateWithItsText) {
   const std::string file = WriteFile("rejected.kfw", ImageWriter::Version1(kSimCompany, kSimProduct)
                                                          .Image(1, 3, Firmware(1024, 1, 3))

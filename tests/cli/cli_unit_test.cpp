@@ -1,6 +1,6 @@
 // The command-line program's pieces, in the test's own process: the reading of numbers and port
-// words, and the steps of `update` against the simulated module in virtual time, with a Ctrl-C
-// raised at the moments a user could press it.
+// words, the printing of the module's texts, and the steps of `update` against the simulated module
+// in virtual time, with a Ctrl-C raised at the moments a user could press it.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -15,6 +15,7 @@
 #include "cli/commands.h"
 #include "cli/port_choice.h"
 #include "cli/terminal.h"
+#include "cli/visible_text.h"
 #include "engine/process_state.h"
 #include "image/image_writer.h"
 #include "tests/engine/engine_helpers.h"
@@ -89,6 +90,23 @@ TEST(CliPortWords, ThoseThatCouldNameNoPortAreRefusedBeforeAnyPortIsLookedAt) {
     EXPECT_EQ(cli::PortWordReadable(word, error), readable) << '"' << word << '"';
     EXPECT_EQ(error.empty(), readable) << error;
   }
+}
+
+TEST(CliVisibleText, EveryByteATerminalWouldActOnIsWrittenOut) {
+  using namespace std::string_literals;
+  const std::pair<std::string, std::string> texts[] = {
+      {"QX-412", "QX-412"},
+      {"", ""},
+      {" !~", " !~"},                              // the printable edges stay
+      {"\x1b]0;owned\x07", "\\x1b]0;owned\\x07"},  // retitles the terminal
+      {"\x1b[2J\x1b[H", "\\x1b[2J\\x1b[H"},        // clears the screen
+      {"a\rb\nc\td\x08", "a\\x0db\\x0ac\\x09d\\x08"},
+      {"\x01\x1f\x7f", "\\x01\\x1f\\x7f"},
+      {"\x80\x9b\xc3\xa9\xff", "\\x80\\x9b\\xc3\\xa9\\xff"},  // C1 CSI, UTF-8 bytes
+      {"x\0y"s, "x\\x00y"},
+      {"\\x1b", "\\\\x1b"},  // a name that only looks like an escape is told apart
+  };
+  for (const auto& [text, visible] : texts) EXPECT_EQ(cli::VisibleText(text), visible) << visible;
 }
 
 // The simulated module holds 1.2, so an image of 1.3 is written without a question.
