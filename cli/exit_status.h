@@ -8,7 +8,7 @@ namespace kfw::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFatalMidi = 1;
 inline constexpr int kExitUsage = 64;        // bad command line
-inline constexpr int kExitBadData = 65;      // pack: data that cannot travel in SysEx
+inline constexpr int kExitBadData = 65;      // pack: data not for SysEx, records not a valid file
 inline constexpr int kExitNoInput = 66;      // a file that cannot be read
 inline constexpr int kExitUnavailable = 69;  // no such port, or the ports cannot be opened
 inline constexpr int kExitCannotCreate = 73; // pack / simulate: an output file cannot be written

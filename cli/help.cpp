@@ -5,7 +5,8 @@
 
 namespace kfw::cli {
 
-const char* const kProgramHelp = R"(kfwupdate: replaces the firmware of a Korvex QX-412 MIDI module over MIDI.
+const char* const kProgramHelp =
+    R"(kfwupdate: replaces the firmware of a Korvex QX-412 MIDI module over MIDI.
 
 Usage: kfwupdate COMMAND [OPTIONS]
 
@@ -32,9 +33,9 @@ Options every command takes:
 
 Exit status: 0 success; 1 a fatal failure of the MIDI service; 2 to 17 the number of the
 failing result (for example 7 "MIDI Response timeout", 5 "Operation canceled"); 64 a command
-line that cannot be read; 65 pack: data that cannot travel in SysEx; 66 a file that cannot be
-read; 69 no such port, or the ports cannot be opened; 73 a file that cannot be written; 130 a
-second Ctrl-C.
+line that cannot be read; 65 pack: data that cannot travel in SysEx, or records that do not
+make a valid file; 66 a file that cannot be read; 69 no such port, or the ports cannot be
+opened; 73 a file that cannot be written; 130 a second Ctrl-C.
 
 Ctrl-C cancels the running step as the progress window's Cancel button does; press it again
 to quit at once.
@@ -99,8 +100,11 @@ family; without them, of version 0, for any module. Records, played in order:
   delay:TICKS              a pause of TICKS tenths of a second (0 to 255)
   reset:ARG                a reset command with argument ARG (0 to 3), then a 1 s pause
   noop                     nothing
-  end                      the end record (added when missing)
+  end                      the end record (added when missing); only raw: may follow it
   raw:HEX                  bytes as they are, for example after the end record
+A file without an image record gets a byte 00 after its end record unless raw: puts one
+there. pack writes only files that `kfwupdate check` accepts with the same --company and
+--product, and refuses records (raw: bytes before the end record) that would not make one.
 
 Example:
   kfwupdate pack firmware.kfw --company 0x0021 --product 0x0A delay:20 image:1.3:firmware.bin end

@@ -3,12 +3,13 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
-#include "image/image_writer.h"
 #include "base/result.h"
+#include "image/image_writer.h"
 #include "tests/cli/child_process.h"
 #include "tests/support/doubles.h"
 
@@ -168,6 +169,62 @@ TEST(CliPack, BuildsFilesTheCheckAccepts) {
   result = RunProgram({kProgram, "pack", out});
   ASSERT_EQ(result.exitStatus, 0) << result.err;
   EXPECT_EQ(RunProgram({kProgram, "check", out}).exitStatus, 0);
+}
+
+struct PackCase {
+  const char* name;
+  bool forTheModule;  // version 1 for the simulated module's family, else version 0
+  std::vector<std::string> records;
+  int status;  // pack's; 0: the file must pass the check with the same identifiers
+};
+
+TEST(CliPack, EveryFileItWritesPassesTheCheckAndRecordsThatCannotAreRefused) {
+  const std::string image = "image:1.4:" + WriteFile("table.bin", Firmware(200, 1, 4));
+  const std::vector<PackCase> cases = {
+      {"nothing", false, {}, 0},
+      {"only the end", false, {"end"}, 0},
+      {"only the end", true, {"end"}, 0},
+      {"a delay and the end", true, {"delay:20", "end"}, 0},
+      {"a delay, end added", true, {"delay:20"}, 0},
+      {"a mix and the end", true, {"noop", "reset:3", "delay:0", "reset:0", "noop", "end"}, 0},
+      {"a mix, end added", false, {"reset:1", "noop", "delay:255"}, 0},
+      {"an image and the end", true, {image, "end"}, 0},
+      {"an image, end added", true, {"delay:1", image}, 0},
+      {"two images in a mix", true, {"reset:1", image, "noop", "delay:2", image, "end"}, 0},
+      {"bytes after the end", false, {"delay:5", "end", "raw:00ff"}, 0},
+      {"no bytes after the end", true, {"end", "raw:"}, 0},
+      {"a raw no-op", true, {"raw:01", "delay:3", "end"}, 0},
+      {"a raw empty image record", false, {"raw:0000000102", "end"}, 0},
+      {"a raw end record", false, {"noop", "raw:ff"}, 0},
+      {"a raw type that is none", true, {"raw:05", "end"}, 65},
+      {"a raw reset without its argument", false, {"raw:03"}, 65},
+      {"a raw reset of argument 4", true, {"raw:0304", "end"}, 65},
+      {"a raw image record cut short", false, {"raw:000500", "end"}, 65},
+      {"a record after the end", true, {"end", "noop"}, 64},
+      {"a second end", false, {"end", "raw:00", "end"}, 64},
+  };
+  const std::string out = (ScratchDirectory() / "table.kfw").string();
+  for (const PackCase& c : cases) {
+    std::string records;
+    for (const std::string& record : c.records) records += " " + record;
+    SCOPED_TRACE(std::string(c.name) + (c.forTheModule ? " (v1):" : " (v0):") + records);
+    std::filesystem::remove(out);
+    std::vector<std::string> identifiers;
+    if (c.forTheModule) identifiers = {"--company", "0x0021", "--product", "0x0A"};
+    std::vector<std::string> argv = {kProgram, "pack", out};
+    argv.insert(argv.end(), identifiers.begin(), identifiers.end());
+    argv.insert(argv.end(), c.records.begin(), c.records.end());
+    const test::ProcessResult packed = RunProgram(argv);
+    EXPECT_EQ(packed.exitStatus, c.status) << packed.err;
+    if (c.status != 0) {
+      EXPECT_FALSE(std::filesystem::exists(out)) << "an invalid file was written";
+      continue;
+    }
+    argv = {kProgram, "check", out};
+    argv.insert(argv.end(), identifiers.begin(), identifiers.end());
+    const test::ProcessResult checked = RunProgram(argv);
+    EXPECT_EQ(checked.exitStatus, 0) << checked.err;
+  }
 }
 
 TEST(CliPack, RefusesDataThatCannotTravelInSysEx) {
