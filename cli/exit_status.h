@@ -12,6 +12,9 @@ inline constexpr int kExitBadData = 65;      // pack: data not for SysEx, record
 inline constexpr int kExitNoInput = 66;      // a file that cannot be read
 inline constexpr int kExitUnavailable = 69;  // no such port, or the ports cannot be opened
 inline constexpr int kExitCannotCreate = 73; // pack / simulate: an output file cannot be written
+// The command succeeded, but its report on standard output could not be written (a closed pipe, a
+// full disk). Only success turns into this: a failure keeps its own status.
+inline constexpr int kExitReportLost = 74;
 inline constexpr int kExitInterrupted = 130; // a second Ctrl-C
 
 }  // namespace kfw::cli

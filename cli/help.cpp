@@ -35,10 +35,13 @@ Exit status: 0 success; 1 a fatal failure of the MIDI service; 2 to 17 the numbe
 failing result (for example 7 "MIDI Response timeout", 5 "Operation canceled"); 64 a command
 line that cannot be read; 65 pack: data that cannot travel in SysEx, or records that do not
 make a valid file; 66 a file that cannot be read; 69 no such port, or the ports cannot be
-opened; 73 a file that cannot be written; 130 a second Ctrl-C.
+opened; 73 a file that cannot be written; 74 the work was done, but its report could not be
+written to standard output (only in place of 0: a failure keeps its own status); 130 a
+second Ctrl-C.
 
-Ctrl-C cancels the running step as the progress window's Cancel button does; press it again
-to quit at once.
+In connect and update, Ctrl-C cancels the running step as the progress window's Cancel
+button does, and with it the rest of the command (status 5, "Operation canceled"); SIGTERM
+and SIGHUP do the same. A second one quits at once.
 
 Example, trying the program without hardware:
   kfwupdate update samples/demo.kfw --in sim --out sim

@@ -34,7 +34,21 @@ void InstallInterruptHandler() {
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
+  // A termination request (kill, a service manager, a timeout) and the loss of the terminal end
+  // the run as Ctrl-C does: at the next wait, with the ports closed, rather than mid-block.
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
+void IgnoreBrokenPipe() {
+  struct sigaction action {};
+  action.sa_handler = SIG_IGN;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGPIPE, &action, nullptr);
+}
+
+bool StandardOutputWritten() {
+  const bool flushed = std::fflush(stdout) == 0;
+  return flushed && !std::ferror(stdout);
 }
 
 void PrintError(const std::string& text) {

@@ -299,21 +299,104 @@ TEST(CliUpdate, NoAnswersTheSameVersionQuestion) {
   EXPECT_EQ(yes.exitStatus, 0) << yes.err;
 }
 
-TEST(CliUpdate, CtrlCCancelsTheRunningStep) {
-  // A long delay record gives time to press Ctrl-C while the update waits.
-  const std::string file = WriteFile("slow.kfw", ImageWriter::Version1(kSimCompany, kSimProduct)
+struct StopCase {
+  const char* name;
+  int signal;
+  bool duringBlocks;  // else during a long delay record, before any block
+};
+
+TEST(CliUpdate, CtrlCTermAndHangUpCancelTheRunningStepAndSendNothingMore) {
+  // A long delay record gives time to signal while the update waits; an image long enough to
+  // take seconds at 31250 baud, to signal between its blocks.
+  const std::string slow = WriteFile("slow.kfw", ImageWriter::Version1(kSimCompany, kSimProduct)
                                                      .Delay(250)
                                                      .Image(1, 3, Firmware(64, 1, 3))
                                                      .End()
                                                      .Bytes());
-  test::ChildProcess update({kProgram, "update", file, "--in", "sim", "--out", "sim"});
-  ASSERT_TRUE(update.WaitForError("Delaying...", std::chrono::seconds(20)));
-  const auto pressed = std::chrono::steady_clock::now();
-  update.Signal(SIGINT);
-  const test::ProcessResult result = update.Wait(std::chrono::seconds(10));
-  EXPECT_LT(std::chrono::steady_clock::now() - pressed, std::chrono::seconds(2));
-  EXPECT_EQ(result.exitStatus, kCanceled) << result.err;
-  EXPECT_NE(result.err.find("Operation canceled\n"), std::string::npos) << result.err;
+  const std::string large = WriteFile("large.kfw", ImageWriter::Version1(kSimCompany, kSimProduct)
+                                                       .Image(1, 3, Firmware(16000, 1, 3))
+                                                       .End()
+                                                       .Bytes());
+  const std::vector<StopCase> cases = {
+      {"Ctrl-C during a delay", SIGINT, false},
+      {"SIGTERM during a delay", SIGTERM, false},
+      {"SIGHUP during a delay", SIGHUP, false},
+      {"SIGTERM between blocks", SIGTERM, true},
+  };
+  for (const StopCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string trace = (ScratchDirectory() / "stopped-trace.txt").string();
+    test::ChildProcess update({kProgram, "update", c.duringBlocks ? large : slow, "--in", "sim",
+                               "--out", "sim", "-log", "--trace-file", trace});
+    ASSERT_TRUE(update.WaitForError(c.duringBlocks ? "Updating firmware area..." : "Delaying...",
+                                    std::chrono::seconds(20)));
+    const auto pressed = std::chrono::steady_clock::now();
+    update.Signal(c.signal);
+    const test::ProcessResult result = update.Wait(std::chrono::seconds(10));
+    EXPECT_LT(std::chrono::steady_clock::now() - pressed, std::chrono::seconds(2));
+    EXPECT_EQ(result.exitStatus, kCanceled) << result.err;
+    EXPECT_NE(result.err.find("Operation canceled\n"), std::string::npos) << result.err;
+    // Nothing after the stop: no further record, no final block, no final reset.
+    const std::string log = test::ReadFileText(trace);
+    if (!c.duringBlocks) {
+      EXPECT_EQ(log.find("--- Transmitting image ---"), std::string::npos);
+    }
+    EXPECT_NE(log.find("--- Resetting QX-412 ---"), std::string::npos) << "no trace";
+    EXPECT_EQ(log.find("--- Program final block ---"), std::string::npos);
+    EXPECT_EQ(log.find("TX: f0 00 00 21 0a 7f 10 00 f7"), std::string::npos);
+  }
+}
+
+struct ClosedOutputCase {
+  const char* name;
+  std::vector<std::string> words;
+  int status;
+  std::string doneInTrace;  // what the trace holds once the work is done
+};
+
+TEST(CliOutput, AClosedStandardOutputNeitherStopsTheWorkNorPassesForItsResult) {
+  const std::string newer =
+      WriteFile("closed-newer.kfw", ImageWriter::Version1(kSimCompany, kSimProduct)
+                                        .Image(1, 3, Firmware(512, 1, 3))
+                                        .End()
+                                        .Bytes());
+  const std::string same =
+      WriteFile("closed-same.kfw", ImageWriter::Version1(kSimCompany, kSimProduct)
+                                       .Image(1, 2, Firmware(128, 1, 2))
+                                       .End()
+                                       .Bytes());
+  const std::string packed = (ScratchDirectory() / "closed-packed.kfw").string();
+  const std::string trace = (ScratchDirectory() / "closed-trace.txt").string();
+  const std::string finalReset = "TX: f0 00 00 21 0a 7f 10 00 f7";
+  const std::vector<ClosedOutputCase> cases = {
+      {"a whole update", {"update", newer, "--in", "sim", "--out", "sim"}, 74, finalReset},
+      {"an update answered No",
+       {"update", same, "--in", "sim", "--out", "sim", "--no"},
+       kCanceled,
+       "--- Transmitting image ---"},
+      {"a file checked", {"check", newer, "--company", "0x21", "--product", "0x0a"}, 74, ""},
+      {"a file packed", {"pack", packed, "delay:3"}, 74, ""},
+  };
+  for (const ClosedOutputCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(trace);
+    std::vector<std::string> argv = {kProgram};
+    argv.insert(argv.end(), c.words.begin(), c.words.end());
+    argv.insert(argv.end(), {"-log", "--trace-file", trace});
+    test::ChildProcess child(argv, {}, test::ChildOutput::kClosedPipe);
+    const test::ProcessResult result = child.Wait();
+    EXPECT_EQ(result.signal, 0);
+    EXPECT_EQ(result.exitStatus, c.status) << result.err;
+    if (c.status == 74) {
+      EXPECT_NE(result.err.find("its report could not be written to standard output"),
+                std::string::npos)
+          << result.err;
+    }
+    if (!c.doneInTrace.empty()) {
+      EXPECT_NE(test::ReadFileText(trace).find(c.doneInTrace), std::string::npos);
+    }
+  }
+  EXPECT_EQ(RunProgram({kProgram, "check", packed}).exitStatus, 0);
 }
 
 TEST(CliUpdate, UnknownPortIsTold) {
