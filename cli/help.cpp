@@ -5,6 +5,15 @@
 
 namespace kfw::cli {
 
+// Where -log writes, as TraceFilePath (base/report.cpp) chooses it on each platform: Windows keeps
+// the trace at one fixed path and reads no environment variable for it.
+#ifdef _WIN32
+#define KFW_TRACE_PLACE "                       c:\\trace.txt\n"
+#else
+#define KFW_TRACE_PLACE \
+  "                       $KFW_TRACE_FILE, else kfwupdate-trace.txt in the current directory\n"
+#endif
+
 const char* const kProgramHelp =
     R"(kfwupdate: replaces the firmware of a Korvex QX-412 MIDI module over MIDI.
 
@@ -26,8 +35,7 @@ path serves both directions), or `sim` for the built-in simulated module.
 
 Options every command takes:
   -log, --log          write a trace of every message sent and received; the trace goes to
-                       $KFW_TRACE_FILE, else kfwupdate-trace.txt in the current directory
-  --trace-file FILE    write the trace to FILE instead
+)" KFW_TRACE_PLACE R"(  --trace-file FILE    write the trace to FILE instead
   --simulator          list the built-in simulated module among the ports (as does the
                        environment variable KFW_SIMULATOR=1)
 
@@ -46,6 +54,8 @@ and SIGHUP do the same. A second one quits at once.
 Example, trying the program without hardware:
   kfwupdate update samples/demo.kfw --in sim --out sim
 )";
+
+#undef KFW_TRACE_PLACE
 
 const char* const kPortsHelp = R"(Usage: kfwupdate ports [--simulator]
 

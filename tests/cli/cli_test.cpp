@@ -145,6 +145,27 @@ TEST(CliHelp, EveryCommandHasHelpWithAnExample) {
   EXPECT_EQ(version.out.rfind("kfwupdate ", 0), 0u);
 }
 
+TEST(CliHelp, TheTraceGoesWhereTheHelpSays) {
+  const test::ProcessResult help = RunProgram({kProgram, "--help"});
+  EXPECT_NE(help.out.find("the trace goes to\n"
+                          "                       $KFW_TRACE_FILE, else kfwupdate-trace.txt in the "
+                          "current directory\n"),
+            std::string::npos)
+      << help.out;
+  const std::string file =
+      WriteFile("traced.kfw", ImageWriter::Version0().End().Raw(std::vector<uint8_t>{0}).Bytes());
+  const std::filesystem::path named = ScratchDirectory() / "named-trace.txt";
+  const std::filesystem::path fallback = ScratchDirectory() / "kfwupdate-trace.txt";
+  std::filesystem::remove(fallback);
+  EXPECT_EQ(RunProgram({kProgram, "check", file, "-log"}, {{"KFW_TRACE_FILE", named.string()}})
+                .exitStatus,
+            0);
+  EXPECT_TRUE(std::filesystem::exists(named));
+  EXPECT_FALSE(std::filesystem::exists(fallback));
+  EXPECT_EQ(RunProgram({kProgram, "check", file, "-log"}, {{"KFW_TRACE_FILE", ""}}).exitStatus, 0);
+  EXPECT_TRUE(std::filesystem::exists(fallback));
+}
+
 TEST(CliPack, BuildsFilesTheCheckAccepts) {
   const std::string data = WriteFile("fw.bin", Firmware(300, 1, 4));
   const std::string out = (ScratchDirectory() / "packed.kfw").string();
