@@ -127,8 +127,8 @@ int RunPack(const std::vector<std::string>& args) {
   if (imageRecords == 0 && bytesAfterEnd == 0) writer.Raw(std::vector<uint8_t>{0x00});
 
   const std::vector<uint8_t> file = writer.Bytes();
-  // raw: bytes before the end record are records to the check; pack writes only a file that
-  // `check` with the same identifiers accepts, and refuses the rest rather than write it.
+  // raw: bytes before the end record are read as records by the check, and can break them. pack
+  // writes only a file that `check` with the same identifiers accepts, and refuses the rest.
   receivedCompanyId.store(companyText ? static_cast<uint16_t>(company) : kAnyCompanyId);
   receivedProductId.store(companyText ? static_cast<uint8_t>(product) : kAnyProductId);
   if (const ResultCode result = ValidateImage(file.data(), static_cast<uint32_t>(file.size()));
