@@ -23,6 +23,9 @@ class RealClock final : public Clock {
 
 std::atomic<Clock*> installedClock{nullptr};
 
+// Raised by HoldCancel, lowered only by ResetWaitingState.
+std::atomic<uint8_t> cancelHeld{0};
+
 }  // namespace
 
 Clock& SystemClock() {
@@ -43,10 +46,25 @@ void RequestCancel() { CancelFlag.store(1, std::memory_order_relaxed); }
 
 bool CancelRequested() { return CancelFlag.load(std::memory_order_relaxed) != 0; }
 
-void ClearCancel() { CancelFlag.store(0, std::memory_order_relaxed); }
+void HoldCancel() {
+  // The hold first: ClearCancel reads it after lowering the flag, so whichever order the two
+  // interleave in, the last store to the flag is a 1 (see ClearCancel).
+  cancelHeld.store(1, std::memory_order_seq_cst);
+  CancelFlag.store(1, std::memory_order_seq_cst);
+}
+
+void ClearCancel() {
+  // Lower first, then look for a hold. If the hold is not seen, HoldCancel's store of the hold
+  // comes after this load in the single order of these sequentially consistent operations, so its
+  // store of 1 to the flag comes after the store of 0 here; if it is seen, the 1 is put back.
+  // Either way a held cancel survives, which a load-then-store could not promise.
+  CancelFlag.store(0, std::memory_order_seq_cst);
+  if (cancelHeld.load(std::memory_order_seq_cst)) CancelFlag.store(1, std::memory_order_seq_cst);
+}
 
 namespace internal {
 void ResetWaitingState() {
+  cancelHeld.store(0);
   ClearCancel();
   InstallClock(nullptr);
 }

@@ -29,15 +29,23 @@ inline constexpr uint32_t kTickMilliseconds = 100;
 // Sleeps n ticks. Only the low 8 bits of n count: at most 255 ticks, 25.5 s.
 void WaitTicks(uint32_t n);
 
-// Set by the progress window's Cancel (RequestCancel), cleared when a connect or update starts,
-// polled by every waiting loop.
+// Set by the progress window's Cancel (RequestCancel) or the terminal's Ctrl-C (HoldCancel),
+// cleared when a connect or update starts unless held, polled by every waiting loop.
 extern std::atomic<uint8_t> CancelFlag;
 
-// What the progress window's Cancel button (and the terminal's Ctrl-C) does: raise CancelFlag.
-// Async-signal-safe.
+// What the progress window's Cancel button does: raise CancelFlag, until the next procedure
+// starts and clears it. Async-signal-safe.
 void RequestCancel();
 
+// What the terminal's first Ctrl-C does: raise CancelFlag and hold it raised, so that ClearCancel
+// leaves it set from then on. The command line runs several procedures in a row (the update's
+// own Connect follows the user's Connect), and a Ctrl-C that lands between two of them must not
+// be cleared by the next one's start. Held until the process state is reset. Async-signal-safe.
+void HoldCancel();
+
 bool CancelRequested();
+// Lowers CancelFlag, unless a cancel is held: that one stays raised, even when HoldCancel runs
+// (on another thread, or in a signal handler) while this runs.
 void ClearCancel();
 
 namespace internal {

@@ -1,8 +1,5 @@
 #include "cli/arguments.h"
 
-#include <cerrno>
-#include <cstdlib>
-
 namespace kfw::cli {
 
 bool Arguments::Parse(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
@@ -57,14 +54,34 @@ std::optional<std::string> Arguments::Value(const std::string& name) const {
   return it->second;
 }
 
+namespace {
+
+// The value of a digit in base 10 or 16, or -1.
+int DigitValue(char c, unsigned base) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (base == 16 && c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (base == 16 && c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
 bool ParseNumber(const std::string& text, unsigned long maximum, unsigned long& value) {
-  if (text.empty() || text[0] == '-' || text[0] == '+') return false;
-  char* end = nullptr;
-  errno = 0;
-  // Decimal unless written with 0x: a leading zero does not make a number octal here.
-  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-  const unsigned long parsed = std::strtoul(text.c_str() + (hex ? 2 : 0), &end, hex ? 16 : 10);
-  if (errno != 0 || *end != '\0' || parsed > maximum) return false;
+  // Only what the help shows, read by hand: strtoul would also take leading spaces, a sign, and a
+  // 0x with nothing after it, and a leading zero does not make a number octal here.
+  const bool hex = text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const unsigned base = hex ? 16 : 10;
+  const size_t start = hex ? 2 : 0;
+  if (text.size() == start) return false;
+  unsigned long parsed = 0;
+  for (size_t i = start; i < text.size(); ++i) {
+    const int digit = DigitValue(text[i], base);
+    if (digit < 0) return false;
+    // parsed * base + digit <= maximum, asked without overflowing.
+    const auto digitValue = static_cast<unsigned long>(digit);
+    if (digitValue > maximum || parsed > (maximum - digitValue) / base) return false;
+    parsed = parsed * base + digitValue;
+  }
   value = parsed;
   return true;
 }

@@ -29,7 +29,8 @@ class Arguments {
   std::vector<std::string> positional_;
 };
 
-// Numbers as users write them: decimal, or hexadecimal with 0x. False when not a number in range.
+// Numbers as users write them: decimal digits, or 0x (or 0X) and hexadecimal digits; nothing else
+// (no sign, no space). False when not such a number, or above maximum.
 bool ParseNumber(const std::string& text, unsigned long maximum, unsigned long& value);
 // "1.3" -> 1 and 3; each part 0 to 127.
 bool ParseVersion(const std::string& text, unsigned& major, unsigned& minor);

@@ -18,17 +18,28 @@ namespace {
 const std::vector<OptionSpec> kPortOptions = {
     {"--in", true}, {"--out", true}, {"--simulator", false}};
 
-// What the window's Connect does up to the procedure: choose, then open the two ports. Returns
-// the exit status to end with, or -1 when the ports are open.
-int OpenChosenPorts(const char* command, const Arguments& arguments, PortChoice& ports) {
+// The port options, before anything is opened: both given, each a word that could name a port.
+// Returns the usage error's status, or -1.
+int CheckPortOptions(const char* command, const Arguments& arguments) {
   const auto in = arguments.Value("--in");
   const auto out = arguments.Value("--out");
   if (!out) return UsageError(command, "choose the port to transmit to with --out PORT");
   if (!in) return UsageError(command, "choose the port to receive from with --in PORT");
-  if (!ports.SetUp(arguments.Has("--simulator"), {*in, *out})) return kExitUnavailable;
+  std::string error;
+  if (!PortWordReadable(*out, error)) return UsageError(command, "--out: " + error);
+  if (!PortWordReadable(*in, error)) return UsageError(command, "--in: " + error);
+  return -1;
+}
+
+// What the window's Connect does up to the procedure: choose, then open the two ports. Returns
+// the exit status to end with, or -1 when the ports are open. The options have been checked.
+int OpenChosenPorts(const char* command, const Arguments& arguments, PortChoice& ports) {
+  const std::string in = arguments.Value("--in").value_or("");
+  const std::string out = arguments.Value("--out").value_or("");
+  if (!ports.SetUp(arguments.Has("--simulator"), {in, out})) return kExitUnavailable;
   int32_t input = -1, output = -1;
   std::string error;
-  if (!ports.ResolveInput(*in, input, error) || !ports.ResolveOutput(*out, output, error)) {
+  if (!ports.ResolveInput(in, input, error) || !ports.ResolveOutput(out, output, error)) {
     PrintError("kfwupdate " + std::string(command) + ": " + error);
     return kExitUnavailable;
   }
@@ -41,6 +52,16 @@ int OpenChosenPorts(const char* command, const Arguments& arguments, PortChoice&
 
 }  // namespace
 
+ResultCode ConnectCheckAndUpdate(const std::vector<uint8_t>& image, DeviceInfo& info,
+                                 const std::function<void()>& connected) {
+  ResultCode result = Connect(info);
+  if (result != kOk) return result;
+  connected();
+  result = ValidateImage(image.data(), static_cast<uint32_t>(image.size()));
+  if (result != kOk) return result;
+  return kfw::RunUpdate(image.data(), static_cast<uint32_t>(image.size()), info);
+}
+
 int RunConnect(const std::vector<std::string>& args) {
   Arguments arguments;
   std::string error;
@@ -48,6 +69,7 @@ int RunConnect(const std::vector<std::string>& args) {
     return UsageError("connect", error);
   }
   if (!arguments.Positional().empty()) return UsageError("connect", "takes no file");
+  if (const int status = CheckPortOptions("connect", arguments); status >= 0) return status;
   ApplyTraceOptions(arguments);
 
   TerminalFrontEnd frontEnd;
@@ -79,8 +101,7 @@ int RunUpdate(const std::vector<std::string>& args) {
   if (arguments.Has("--yes") && arguments.Has("--no")) {
     return UsageError("update", "--yes and --no cannot both answer");
   }
-  if (!arguments.Has("--out")) return UsageError("update", "choose the port to transmit to with --out PORT");
-  if (!arguments.Has("--in")) return UsageError("update", "choose the port to receive from with --in PORT");
+  if (const int status = CheckPortOptions("update", arguments); status >= 0) return status;
   ApplyTraceOptions(arguments);
   const std::string& file = arguments.Positional()[0];
 
@@ -102,15 +123,10 @@ int RunUpdate(const std::vector<std::string>& args) {
   PortChoice ports;
   if (const int status = OpenChosenPorts("update", arguments, ports); status >= 0) return status;
 
-  // As a window user does: Connect first, then Update, which checks the file against the module
-  // that answered and runs the update (connecting once more, as the update always does).
-  ResultCode result = Connect(deviceInfo);
-  if (result == kOk) {
+  const ResultCode result = ConnectCheckAndUpdate(bytes, deviceInfo, [] {
     std::printf("Connection established!\n");
     PrintModule(deviceInfo, true);
-    result = ValidateImage(bytes.data(), static_cast<uint32_t>(bytes.size()));
-  }
-  if (result == kOk) result = kfw::RunUpdate(bytes.data(), static_cast<uint32_t>(bytes.size()), deviceInfo);
+  });
   // Closing waits until the final reset has left, so the module is not left in its loader.
   ClosePorts();
   if (result != kOk) {

@@ -5,6 +5,7 @@
 #include "cli/common.h"
 #include "cli/exit_status.h"
 #include "cli/terminal.h"
+#include "image/image_file.h"
 #include "image/image_file_io.h"
 #include "image/image_writer.h"
 
@@ -55,6 +56,7 @@ int RunPack(const std::vector<std::string>& args) {
                                    : ImageWriter::Version0();
 
   bool ended = false;
+  size_t bytesAfterEnd = 0;
   int imageRecords = 0;
   size_t imageBytes = 0;
   for (size_t i = 1; i < words.size(); ++i) {
@@ -62,6 +64,12 @@ int RunPack(const std::vector<std::string>& args) {
     const size_t colon = word.find(':');
     const std::string kind = word.substr(0, colon);
     const std::string rest = colon == std::string::npos ? "" : word.substr(colon + 1);
+    // The walk stops at the end record: a record after it would be written and never played.
+    if (ended && kind != "raw") {
+      return UsageError("pack", "\"" + word +
+                                    "\" comes after the end record, where it would never "
+                                    "be played; only raw: bytes may follow it");
+    }
     unsigned long value;
     if (kind == "image") {
       const size_t second = rest.find(':');
@@ -108,17 +116,29 @@ int RunPack(const std::vector<std::string>& args) {
       std::vector<uint8_t> bytes;
       if (!ParseHexBytes(rest, bytes)) return UsageError("pack", "raw: takes hex bytes, as raw:00ff");
       writer.Raw(bytes);
+      if (ended) bytesAfterEnd += bytes.size();
     } else {
       return UsageError("pack", "cannot read the record \"" + word + "\"");
     }
   }
-  if (!ended) {
-    writer.End();
-    // A file without an image record must carry a byte after its end record to be valid.
-    if (imageRecords == 0) writer.Raw(std::vector<uint8_t>{0x00});
-  }
+  if (!ended) writer.End();
+  // A file without an image record must carry a byte after its end record to be valid, whether
+  // the end record was written out or added here.
+  if (imageRecords == 0 && bytesAfterEnd == 0) writer.Raw(std::vector<uint8_t>{0x00});
 
   const std::vector<uint8_t> file = writer.Bytes();
+  // raw: bytes before the end record are read as records by the check, and can break them. pack
+  // writes only a file that `check` with the same identifiers accepts, and refuses the rest.
+  receivedCompanyId.store(companyText ? static_cast<uint16_t>(company) : kAnyCompanyId);
+  receivedProductId.store(companyText ? static_cast<uint8_t>(product) : kAnyProductId);
+  if (const ResultCode result = ValidateImage(file.data(), static_cast<uint32_t>(file.size()));
+      result != kOk) {
+    PrintError(std::string("kfwupdate pack: these records do not make a valid file (\"") +
+               ResultText(result) +
+               "\"): raw: bytes before the end record must form whole "
+               "records; nothing was written");
+    return kExitBadData;
+  }
   const std::string& output = words[0];
   std::ofstream out(output, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));

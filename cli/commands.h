@@ -1,8 +1,13 @@
 // The subcommands of kfwupdate, one file each.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "base/result.h"
+#include "protocol/device_status.h"
 
 namespace kfw::cli {
 
@@ -13,6 +18,12 @@ int RunConnect(const std::vector<std::string>& args);
 int RunUpdate(const std::vector<std::string>& args);
 int RunSimulate(const std::vector<std::string>& args);
 int RunPack(const std::vector<std::string>& args);
+
+// What `update` does once the ports are open, as a window user does it: Connect, then connected()
+// (the report of the module that answered), the check of the image against that module, and the
+// update run, which connects once more.
+ResultCode ConnectCheckAndUpdate(const std::vector<uint8_t>& image, DeviceInfo& info,
+                                 const std::function<void()>& connected);
 
 // Help texts, printed by --help and on usage errors.
 extern const char* const kProgramHelp;

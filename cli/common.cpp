@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "base/report.h"
+#include "cli/visible_text.h"
 
 namespace kfw::cli {
 
@@ -12,9 +13,10 @@ void ApplyTraceOptions(const Arguments& arguments) {
 }
 
 void PrintModule(const DeviceInfo& info, bool withProduct) {
-  std::printf("Serial #: %s\n", info.serialText);
-  std::printf("Current firmware version #: %s\n", info.versionText);
-  if (withProduct) std::printf("Product: %s\n", info.productName);
+  // All three are built from the module's status reply: none may reach the terminal as it came.
+  std::printf("Serial #: %s\n", VisibleText(info.serialText).c_str());
+  std::printf("Current firmware version #: %s\n", VisibleText(info.versionText).c_str());
+  if (withProduct) std::printf("Product: %s\n", VisibleText(info.productName).c_str());
   std::fflush(stdout);
 }
 

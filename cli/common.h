@@ -15,7 +15,8 @@ inline const std::vector<OptionSpec> kTraceOptions = {
 // Sets the trace path when given, then switches the trace on when asked.
 void ApplyTraceOptions(const Arguments& arguments);
 
-// The module's texts under the main window's labels.
+// The module's texts under the main window's labels, with the bytes a terminal would act on made
+// visible (VisibleText).
 void PrintModule(const DeviceInfo& info, bool withProduct);
 
 std::vector<OptionSpec> Concat(std::vector<OptionSpec> first, const std::vector<OptionSpec>& second);

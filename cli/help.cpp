@@ -5,7 +5,17 @@
 
 namespace kfw::cli {
 
-const char* const kProgramHelp = R"(kfwupdate: replaces the firmware of a Korvex QX-412 MIDI module over MIDI.
+// Where -log writes, as TraceFilePath (base/report.cpp) chooses it on each platform: Windows keeps
+// the trace at one fixed path and reads no environment variable for it.
+#ifdef _WIN32
+#define KFW_TRACE_PLACE "                       c:\\trace.txt\n"
+#else
+#define KFW_TRACE_PLACE \
+  "                       $KFW_TRACE_FILE, else kfwupdate-trace.txt in the current directory\n"
+#endif
+
+const char* const kProgramHelp =
+    R"(kfwupdate: replaces the firmware of a Korvex QX-412 MIDI module over MIDI.
 
 Usage: kfwupdate COMMAND [OPTIONS]
 
@@ -25,23 +35,27 @@ path serves both directions), or `sim` for the built-in simulated module.
 
 Options every command takes:
   -log, --log          write a trace of every message sent and received; the trace goes to
-                       $KFW_TRACE_FILE, else kfwupdate-trace.txt in the current directory
-  --trace-file FILE    write the trace to FILE instead
+)" KFW_TRACE_PLACE R"(  --trace-file FILE    write the trace to FILE instead
   --simulator          list the built-in simulated module among the ports (as does the
                        environment variable KFW_SIMULATOR=1)
 
 Exit status: 0 success; 1 a fatal failure of the MIDI service; 2 to 17 the number of the
 failing result (for example 7 "MIDI Response timeout", 5 "Operation canceled"); 64 a command
-line that cannot be read; 65 pack: data that cannot travel in SysEx; 66 a file that cannot be
-read; 69 no such port, or the ports cannot be opened; 73 a file that cannot be written; 130 a
+line that cannot be read; 65 pack: data that cannot travel in SysEx, or records that do not
+make a valid file; 66 a file that cannot be read; 69 no such port, or the ports cannot be
+opened; 73 a file that cannot be written; 74 the work was done, but its report could not be
+written to standard output (only in place of 0: a failure keeps its own status); 130 a
 second Ctrl-C.
 
-Ctrl-C cancels the running step as the progress window's Cancel button does; press it again
-to quit at once.
+In connect and update, Ctrl-C cancels the running step as the progress window's Cancel
+button does, and with it the rest of the command (status 5, "Operation canceled"); SIGTERM
+and SIGHUP do the same. A second one quits at once.
 
 Example, trying the program without hardware:
   kfwupdate update samples/demo.kfw --in sim --out sim
 )";
+
+#undef KFW_TRACE_PLACE
 
 const char* const kPortsHelp = R"(Usage: kfwupdate ports [--simulator]
 
@@ -66,7 +80,8 @@ Examples:
 const char* const kConnectHelp = R"(Usage: kfwupdate connect --in PORT --out PORT
 
 Opens the ports, reaches the module (resets until it answers, up to about 30 s) and prints
-its serial number, firmware version and product name.
+its serial number, firmware version and product name, with every control byte written as
+\xHH and a backslash as \\.
 
 Example:
   kfwupdate connect --in "QX-412 MIDI 1" --out "QX-412 MIDI 1"
@@ -98,8 +113,11 @@ family; without them, of version 0, for any module. Records, played in order:
   delay:TICKS              a pause of TICKS tenths of a second (0 to 255)
   reset:ARG                a reset command with argument ARG (0 to 3), then a 1 s pause
   noop                     nothing
-  end                      the end record (added when missing)
+  end                      the end record (added when missing); only raw: may follow it
   raw:HEX                  bytes as they are, for example after the end record
+A file without an image record gets a byte 00 after its end record unless raw: puts one
+there. pack writes only files that `kfwupdate check` accepts with the same --company and
+--product, and refuses records (raw: bytes before the end record) that would not make one.
 
 Example:
   kfwupdate pack firmware.kfw --company 0x0021 --product 0x0A delay:20 image:1.3:firmware.bin end

@@ -7,6 +7,7 @@
 
 #include "cli/commands.h"
 #include "cli/exit_status.h"
+#include "cli/terminal.h"
 #include "midi/backends/backends.h"
 
 namespace {
@@ -30,10 +31,7 @@ const Entry kCommands[] = {
 
 bool IsHelp(const std::string& word) { return word == "--help" || word == "-h"; }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  std::vector<std::string> words(argv + 1, argv + argc);
+int RunCommand(const std::vector<std::string>& words) {
   if (words.empty()) {
     std::fputs(kfw::cli::kProgramHelp, stderr);
     return kfw::cli::kExitUsage;
@@ -62,4 +60,19 @@ int main(int argc, char** argv) {
   std::fprintf(stderr, "kfwupdate: no command \"%s\"; run `kfwupdate --help` for the list\n",
                words[0].c_str());
   return kfw::cli::kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  kfw::cli::IgnoreBrokenPipe();
+  const int status = RunCommand(std::vector<std::string>(argv + 1, argv + argc));
+  // Checked once, at the end: a report that cannot be written must neither stop the work (an
+  // update half done is worse than an unread line) nor pass for its result when the work failed.
+  if (!kfw::cli::StandardOutputWritten() && status == kfw::cli::kExitOk) {
+    kfw::cli::PrintError(
+        "kfwupdate: the command succeeded, but its report could not be written to standard output");
+    return kfw::cli::kExitReportLost;
+  }
+  return status;
 }

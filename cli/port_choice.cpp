@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "cli/arguments.h"
 #include "midi/backends/backends.h"
 #include "midi/device.h"
 #include "midi/ports.h"
@@ -23,11 +24,19 @@ bool LooksLikePath(const std::string& word) {
   return word.rfind("/", 0) == 0 || word.rfind("./", 0) == 0 || word.rfind("../", 0) == 0;
 }
 
+bool AllDigits(const std::string& word) {
+  return !word.empty() && std::all_of(word.begin(), word.end(),
+                                      [](unsigned char c) { return c >= '0' && c <= '9'; });
+}
+
+// List positions are signed 32-bit, as inputBus and outputBus hold them.
+constexpr unsigned long kLargestPosition = 0x7FFFFFFF;
+
 bool Resolve(const std::string& word, const std::vector<std::string>& names, const char* listName,
              int32_t& position, std::string& error) {
-  if (!word.empty() && std::all_of(word.begin(), word.end(), ::isdigit)) {
-    const unsigned long number = std::stoul(word);
-    if (number >= 1 && number <= names.size()) {
+  if (AllDigits(word)) {
+    unsigned long number = 0;
+    if (ParseNumber(word, kLargestPosition, number) && number >= 1 && number <= names.size()) {
       position = static_cast<int32_t>(number);
       return true;
     }
@@ -62,6 +71,20 @@ bool Resolve(const std::string& word, const std::vector<std::string>& names, con
 }
 
 }  // namespace
+
+bool PortWordReadable(const std::string& word, std::string& error) {
+  if (word.empty()) {
+    error = "an empty PORT would match every port; give a position, a name or a part of one";
+    return false;
+  }
+  unsigned long number = 0;
+  if (AllDigits(word) && !ParseNumber(word, kLargestPosition, number)) {
+    error =
+        "there is no position " + word + " in the port lists; run `kfwupdate ports` to list them";
+    return false;
+  }
+  return true;
+}
 
 bool NamesSimulator(const std::string& word) {
   const std::string lower = Lower(word);

@@ -31,4 +31,9 @@ class PortChoice {
 
 bool NamesSimulator(const std::string& word);
 
+// False, with the reason in error, for a PORT word that could name no port whatever the lists
+// hold: an empty one (as a part of a name it would match them all), or digits too many for a list
+// position. A usage error, told before any port is looked at.
+bool PortWordReadable(const std::string& word, std::string& error);
+
 }  // namespace kfw::cli

@@ -17,7 +17,9 @@ std::atomic<int> interrupts{0};  // lock-free, so safe in a signal handler
 
 void OnInterrupt(int) {
   if (interrupts.fetch_add(1) > 0) _exit(kExitInterrupted);
-  RequestCancel();
+  // Held, not just requested: `update` runs Connect twice, and the second would clear a plain
+  // request that arrived between them, going on to erase the module after the user said stop.
+  HoldCancel();
   static const char note[] = "\nCanceling... (press Ctrl-C again to quit at once)\n";
   // write is async-signal-safe; a failed write of this note changes nothing.
   [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, note, sizeof note - 1);
@@ -28,10 +30,25 @@ constexpr int kBarWidth = 30;
 }  // namespace
 
 void InstallInterruptHandler() {
+  interrupts.store(0);
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
+  // A termination request (kill, a service manager, a timeout) and the loss of the terminal end
+  // the run as Ctrl-C does: at the next wait, with the ports closed, rather than mid-block.
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
+void IgnoreBrokenPipe() {
+  struct sigaction action {};
+  action.sa_handler = SIG_IGN;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGPIPE, &action, nullptr);
+}
+
+bool StandardOutputWritten() {
+  const bool flushed = std::fflush(stdout) == 0;
+  return flushed && !std::ferror(stdout);
 }
 
 void PrintError(const std::string& text) {

@@ -39,9 +39,18 @@ class TerminalFrontEnd final : public MessageBoxes, public ProgressWindow {
   int lastPercent_ = -1;
 };
 
-// The first Ctrl-C asks the running procedure to stop, as the progress window's Cancel does; a
-// second one ends the process at once with status 130.
+// The first Ctrl-C (SIGINT), SIGTERM or SIGHUP asks the running procedure to stop, as the progress
+// window's Cancel does, and the request holds for every procedure after it (HoldCancel); a second
+// one ends the process at once with status 130. Installing starts the count afresh.
 void InstallInterruptHandler();
+
+// The program must never be ended by its own output: with SIGPIPE ignored, a write to a closed
+// pipe fails (and is found by StandardOutputWritten) instead of killing the process, perhaps in
+// the middle of an update.
+void IgnoreBrokenPipe();
+
+// Flushes standard output; false when it or any write to it before has failed.
+bool StandardOutputWritten();
 
 // Writes text to standard error, with a line end unless it already ends with one.
 void PrintError(const std::string& text);

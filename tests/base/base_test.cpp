@@ -1,5 +1,6 @@
 // The base under every subsystem: the texts the user sees and how they leave the core (the text
-// table, the trace log and its command-line switch, the fatal MIDI error that ends the process).
+// table, the trace log and its command-line switch, the fatal MIDI error that ends the process),
+// and the cancel flag every wait polls.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -9,6 +10,8 @@
 
 #include "base/report.h"
 #include "base/result.h"
+#include "base/waiting.h"
+#include "engine/process_state.h"
 #include "tests/support/doubles.h"
 
 namespace kfw {
@@ -87,6 +90,21 @@ TEST(FatalMidiErrorDeathTest, EndsTheProcessWithStatusOneAfterShowingTheText) {
   // Without a front end the text goes to standard error.
   EXPECT_EXIT(FatalMidiError("midiOutLongMsg call failed - code %.8lx\n", 11ul),
               testing::ExitedWithCode(1), "^midiOutLongMsg call failed - code 0000000b\n$");
+}
+
+TEST(CancelFlag, AWindowCancelEndsWithItsProcedureAHeldOneOnlyWithTheProcessState) {
+  RequestCancel();
+  ClearCancel();  // the next procedure starts
+  EXPECT_FALSE(CancelRequested());
+  HoldCancel();
+  ClearCancel();
+  ClearCancel();
+  EXPECT_TRUE(CancelRequested());
+  ResetProcessState();
+  EXPECT_FALSE(CancelRequested());
+  RequestCancel();
+  ClearCancel();
+  EXPECT_FALSE(CancelRequested());  // the hold is gone with the reset
 }
 
 }  // namespace

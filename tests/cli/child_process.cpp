@@ -1,16 +1,16 @@
 #include "tests/cli/child_process.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "tests/support/doubles.h"
 
@@ -23,7 +23,7 @@ std::atomic<int> childCounter{0};
 }
 
 ChildProcess::ChildProcess(std::vector<std::string> argv,
-                           std::map<std::string, std::string> environment) {
+                           std::map<std::string, std::string> environment, ChildOutput output) {
   const int number = childCounter.fetch_add(1);
   outFile_ = ScratchDirectory() / ("child" + std::to_string(number) + ".out");
   errFile_ = ScratchDirectory() / ("child" + std::to_string(number) + ".err");
@@ -47,13 +47,38 @@ ChildProcess::ChildProcess(std::vector<std::string> argv,
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile_.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  int pipeEnds[2] = {-1, -1};
+  if (output == ChildOutput::kClosedPipe) {
+    // The reading end is closed before the child starts, so that no write of the child, however
+    // early, finds a reader. The writing end closes on exec but for the child's copy as its output.
+    if (pipe2(pipeEnds, O_CLOEXEC) != 0) ADD_FAILURE() << "pipe2: " << std::strerror(errno);
+    close(pipeEnds[0]);
+    pipeEnds[0] = -1;
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile_.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  }
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile_.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addchdir_np(&actions, ScratchDirectory().c_str());
-  const int failed = posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data());
+  // Test runners may start the tests with signals ignored or blocked, which the child would
+  // inherit; a user's shell starts a program with none.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults, none;
+  sigemptyset(&defaults);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&defaults, signal);
+  sigemptyset(&none);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  const int failed = posix_spawn(&pid_, args[0], &actions, &attributes, args.data(), envp.data());
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
+  for (int end : pipeEnds) {
+    if (end >= 0) close(end);
+  }
   if (failed) {
     ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(failed);
     pid_ = -1;

@@ -19,12 +19,21 @@ struct ProcessResult {
   std::string err;
 };
 
+// Where the child's standard output goes.
+enum class ChildOutput {
+  kFile,        // a file, read by Output() and Wait()
+  kClosedPipe,  // a pipe whose reading end is closed before the child starts: every write fails
+};
+
 class ChildProcess {
  public:
   // Starts argv[0] with the rest as arguments, standard input from /dev/null, in the scratch
-  // directory; environment entries are added to (or replace) the test's own.
+  // directory, with the signal state a shell gives (no signal blocked; interrupt, termination,
+  // hang-up and broken pipe at their default actions, whatever the test program inherited);
+  // environment entries are added to (or replace) the test's own.
   explicit ChildProcess(std::vector<std::string> argv,
-                        std::map<std::string, std::string> environment = {});
+                        std::map<std::string, std::string> environment = {},
+                        ChildOutput output = ChildOutput::kFile);
   ~ChildProcess();  // kills a child still running
 
   // True once the text appears in standard error (or output), false after the timeout.

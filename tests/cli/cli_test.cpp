@@ -3,12 +3,13 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
-#include "image/image_writer.h"
 #include "base/result.h"
+#include "image/image_writer.h"
 #include "tests/cli/child_process.h"
 #include "tests/support/doubles.h"
 
@@ -122,11 +123,23 @@ TEST(CliUsage, MistakesOnTheCommandLineExitWith64AndSayWhatToDo) {
       {"ports", "--bogus"},
       {"pack"},
       {"pack", "out.kfw", "delay:256"},
+      // Numbers only as the help writes them; ports that could be none.
+      {"check", "a.kfw", "--company", " 33"},
+      {"check", "a.kfw", "--product", "0x+0A"},
+      {"pack", "out.kfw", "delay:0x 1"},
+      {"pack", "out.kfw", "raw:+1"},
+      {"connect", "--in", "99999999999999999999", "--out", "sim"},
+      {"update", "a.kfw", "--in", "sim", "--out", "18446744073709551616"},
+      {"connect", "--in", "", "--out", "sim"},
+      {"update", "a.kfw", "--in", "sim", "--out="},
   };
   for (const auto& words : mistakes) {
     std::vector<std::string> argv = {kProgram};
     argv.insert(argv.end(), words.begin(), words.end());
     const test::ProcessResult result = RunProgram(argv);
+    std::string line;
+    for (const std::string& word : words) line += " \"" + word + "\"";
+    SCOPED_TRACE(line);
     EXPECT_EQ(result.exitStatus, 64) << result.err;
     EXPECT_NE(result.err.find("kfwupdate"), std::string::npos) << result.err;
   }
@@ -141,6 +154,27 @@ TEST(CliHelp, EveryCommandHasHelpWithAnExample) {
   const test::ProcessResult version = RunProgram({kProgram, "--version"});
   EXPECT_EQ(version.exitStatus, 0);
   EXPECT_EQ(version.out.rfind("kfwupdate ", 0), 0u);
+}
+
+TEST(CliHelp, TheTraceGoesWhereTheHelpSays) {
+  const test::ProcessResult help = RunProgram({kProgram, "--help"});
+  EXPECT_NE(help.out.find("the trace goes to\n"
+                          "                       $KFW_TRACE_FILE, else kfwupdate-trace.txt in the "
+                          "current directory\n"),
+            std::string::npos)
+      << help.out;
+  const std::string file =
+      WriteFile("traced.kfw", ImageWriter::Version0().End().Raw(std::vector<uint8_t>{0}).Bytes());
+  const std::filesystem::path named = ScratchDirectory() / "named-trace.txt";
+  const std::filesystem::path fallback = ScratchDirectory() / "kfwupdate-trace.txt";
+  std::filesystem::remove(fallback);
+  EXPECT_EQ(RunProgram({kProgram, "check", file, "-log"}, {{"KFW_TRACE_FILE", named.string()}})
+                .exitStatus,
+            0);
+  EXPECT_TRUE(std::filesystem::exists(named));
+  EXPECT_FALSE(std::filesystem::exists(fallback));
+  EXPECT_EQ(RunProgram({kProgram, "check", file, "-log"}, {{"KFW_TRACE_FILE", ""}}).exitStatus, 0);
+  EXPECT_TRUE(std::filesystem::exists(fallback));
 }
 
 TEST(CliPack, BuildsFilesTheCheckAccepts) {
@@ -167,6 +201,62 @@ TEST(CliPack, BuildsFilesTheCheckAccepts) {
   result = RunProgram({kProgram, "pack", out});
   ASSERT_EQ(result.exitStatus, 0) << result.err;
   EXPECT_EQ(RunProgram({kProgram, "check", out}).exitStatus, 0);
+}
+
+struct PackCase {
+  const char* name;
+  bool forTheModule;  // version 1 for the simulated module's family, else version 0
+  std::vector<std::string> records;
+  int status;  // pack's; 0: the file must pass the check with the same identifiers
+};
+
+TEST(CliPack, EveryFileItWritesPassesTheCheckAndRecordsThatCannotAreRefused) {
+  const std::string image = "image:1.4:" + WriteFile("table.bin", Firmware(200, 1, 4));
+  const std::vector<PackCase> cases = {
+      {"nothing", false, {}, 0},
+      {"only the end", false, {"end"}, 0},
+      {"only the end", true, {"end"}, 0},
+      {"a delay and the end", true, {"delay:20", "end"}, 0},
+      {"a delay, end added", true, {"delay:20"}, 0},
+      {"a mix and the end", true, {"noop", "reset:3", "delay:0", "reset:0", "noop", "end"}, 0},
+      {"a mix, end added", false, {"reset:1", "noop", "delay:255"}, 0},
+      {"an image and the end", true, {image, "end"}, 0},
+      {"an image, end added", true, {"delay:1", image}, 0},
+      {"two images in a mix", true, {"reset:1", image, "noop", "delay:2", image, "end"}, 0},
+      {"bytes after the end", false, {"delay:5", "end", "raw:00ff"}, 0},
+      {"no bytes after the end", true, {"end", "raw:"}, 0},
+      {"a raw no-op", true, {"raw:01", "delay:3", "end"}, 0},
+      {"a raw empty image record", false, {"raw:0000000102", "end"}, 0},
+      {"a raw end record", false, {"noop", "raw:ff"}, 0},
+      {"a raw type that is none", true, {"raw:05", "end"}, 65},
+      {"a raw reset without its argument", false, {"raw:03"}, 65},
+      {"a raw reset of argument 4", true, {"raw:0304", "end"}, 65},
+      {"a raw image record cut short", false, {"raw:000500", "end"}, 65},
+      {"a record after the end", true, {"end", "noop"}, 64},
+      {"a second end", false, {"end", "raw:00", "end"}, 64},
+  };
+  const std::string out = (ScratchDirectory() / "table.kfw").string();
+  for (const PackCase& c : cases) {
+    std::string records;
+    for (const std::string& record : c.records) records += " " + record;
+    SCOPED_TRACE(std::string(c.name) + (c.forTheModule ? " (v1):" : " (v0):") + records);
+    std::filesystem::remove(out);
+    std::vector<std::string> identifiers;
+    if (c.forTheModule) identifiers = {"--company", "0x0021", "--product", "0x0A"};
+    std::vector<std::string> argv = {kProgram, "pack", out};
+    argv.insert(argv.end(), identifiers.begin(), identifiers.end());
+    argv.insert(argv.end(), c.records.begin(), c.records.end());
+    const test::ProcessResult packed = RunProgram(argv);
+    EXPECT_EQ(packed.exitStatus, c.status) << packed.err;
+    if (c.status != 0) {
+      EXPECT_FALSE(std::filesystem::exists(out)) << "an invalid file was written";
+      continue;
+    }
+    argv = {kProgram, "check", out};
+    argv.insert(argv.end(), identifiers.begin(), identifiers.end());
+    const test::ProcessResult checked = RunProgram(argv);
+    EXPECT_EQ(checked.exitStatus, 0) << checked.err;
+  }
 }
 
 TEST(CliPack, RefusesDataThatCannotTravelInSysEx) {
@@ -257,21 +347,104 @@ TEST(CliUpdate, NoAnswersTheSameVersionQuestion) {
   EXPECT_EQ(yes.exitStatus, 0) << yes.err;
 }
 
-TEST(CliUpdate, CtrlCCancelsTheRunningStep) {
-  // A long delay record gives time to press Ctrl-C while the update waits.
-  const std::string file = WriteFile("slow.kfw", ImageWriter::Version1(kSimCompany, kSimProduct)
+struct StopCase {
+  const char* name;
+  int signal;
+  bool duringBlocks;  // else during a long delay record, before any block
+};
+
+TEST(CliUpdate, CtrlCTermAndHangUpCancelTheRunningStepAndSendNothingMore) {
+  // A long delay record gives time to signal while the update waits; an image long enough to
+  // take seconds at 31250 baud, to signal between its blocks.
+  const std::string slow = WriteFile("slow.kfw", ImageWriter::Version1(kSimCompany, kSimProduct)
                                                      .Delay(250)
                                                      .Image(1, 3, Firmware(64, 1, 3))
                                                      .End()
                                                      .Bytes());
-  test::ChildProcess update({kProgram, "update", file, "--in", "sim", "--out", "sim"});
-  ASSERT_TRUE(update.WaitForError("Delaying...", std::chrono::seconds(20)));
-  const auto pressed = std::chrono::steady_clock::now();
-  update.Signal(SIGINT);
-  const test::ProcessResult result = update.Wait(std::chrono::seconds(10));
-  EXPECT_LT(std::chrono::steady_clock::now() - pressed, std::chrono::seconds(2));
-  EXPECT_EQ(result.exitStatus, kCanceled) << result.err;
-  EXPECT_NE(result.err.find("Operation canceled\n"), std::string::npos) << result.err;
+  const std::string large = WriteFile("large.kfw", ImageWriter::Version1(kSimCompany, kSimProduct)
+                                                       .Image(1, 3, Firmware(16000, 1, 3))
+                                                       .End()
+                                                       .Bytes());
+  const std::vector<StopCase> cases = {
+      {"Ctrl-C during a delay", SIGINT, false},
+      {"SIGTERM during a delay", SIGTERM, false},
+      {"SIGHUP during a delay", SIGHUP, false},
+      {"SIGTERM between blocks", SIGTERM, true},
+  };
+  for (const StopCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string trace = (ScratchDirectory() / "stopped-trace.txt").string();
+    test::ChildProcess update({kProgram, "update", c.duringBlocks ? large : slow, "--in", "sim",
+                               "--out", "sim", "-log", "--trace-file", trace});
+    ASSERT_TRUE(update.WaitForError(c.duringBlocks ? "Updating firmware area..." : "Delaying...",
+                                    std::chrono::seconds(20)));
+    const auto pressed = std::chrono::steady_clock::now();
+    update.Signal(c.signal);
+    const test::ProcessResult result = update.Wait(std::chrono::seconds(10));
+    EXPECT_LT(std::chrono::steady_clock::now() - pressed, std::chrono::seconds(2));
+    EXPECT_EQ(result.exitStatus, kCanceled) << result.err;
+    EXPECT_NE(result.err.find("Operation canceled\n"), std::string::npos) << result.err;
+    // Nothing after the stop: no further record, no final block, no final reset.
+    const std::string log = test::ReadFileText(trace);
+    if (!c.duringBlocks) {
+      EXPECT_EQ(log.find("--- Transmitting image ---"), std::string::npos);
+    }
+    EXPECT_NE(log.find("--- Resetting QX-412 ---"), std::string::npos) << "no trace";
+    EXPECT_EQ(log.find("--- Program final block ---"), std::string::npos);
+    EXPECT_EQ(log.find("TX: f0 00 00 21 0a 7f 10 00 f7"), std::string::npos);
+  }
+}
+
+struct ClosedOutputCase {
+  const char* name;
+  std::vector<std::string> words;
+  int status;
+  std::string doneInTrace;  // what the trace holds once the work is done
+};
+
+TEST(CliOutput, AClosedStandardOutputNeitherStopsTheWorkNorPassesForItsResult) {
+  const std::string newer =
+      WriteFile("closed-newer.kfw", ImageWriter::Version1(kSimCompany, kSimProduct)
+                                        .Image(1, 3, Firmware(512, 1, 3))
+                                        .End()
+                                        .Bytes());
+  const std::string same =
+      WriteFile("closed-same.kfw", ImageWriter::Version1(kSimCompany, kSimProduct)
+                                       .Image(1, 2, Firmware(128, 1, 2))
+                                       .End()
+                                       .Bytes());
+  const std::string packed = (ScratchDirectory() / "closed-packed.kfw").string();
+  const std::string trace = (ScratchDirectory() / "closed-trace.txt").string();
+  const std::string finalReset = "TX: f0 00 00 21 0a 7f 10 00 f7";
+  const std::vector<ClosedOutputCase> cases = {
+      {"a whole update", {"update", newer, "--in", "sim", "--out", "sim"}, 74, finalReset},
+      {"an update answered No",
+       {"update", same, "--in", "sim", "--out", "sim", "--no"},
+       kCanceled,
+       "--- Transmitting image ---"},
+      {"a file checked", {"check", newer, "--company", "0x21", "--product", "0x0a"}, 74, ""},
+      {"a file packed", {"pack", packed, "delay:3"}, 74, ""},
+  };
+  for (const ClosedOutputCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(trace);
+    std::vector<std::string> argv = {kProgram};
+    argv.insert(argv.end(), c.words.begin(), c.words.end());
+    argv.insert(argv.end(), {"-log", "--trace-file", trace});
+    test::ChildProcess child(argv, {}, test::ChildOutput::kClosedPipe);
+    const test::ProcessResult result = child.Wait();
+    EXPECT_EQ(result.signal, 0);
+    EXPECT_EQ(result.exitStatus, c.status) << result.err;
+    if (c.status == 74) {
+      EXPECT_NE(result.err.find("its report could not be written to standard output"),
+                std::string::npos)
+          << result.err;
+    }
+    if (!c.doneInTrace.empty()) {
+      EXPECT_NE(test::ReadFileText(trace).find(c.doneInTrace), std::string::npos);
+    }
+  }
+  EXPECT_EQ(RunProgram({kProgram, "check", packed}).exitStatus, 0);
 }
 
 TEST(CliUpdate, UnknownPortIsTold) {
@@ -369,6 +542,21 @@ TEST(CliSimulate, TheLongestNameAndHighestIdentifiersStillReachTheUpdater) {
       RunProgram({kProgram, "connect", "--in", port, "--out", port});
   EXPECT_EQ(connect.exitStatus, 0) << connect.err;
   EXPECT_NE(connect.out.find("Product: " + name29 + "\n"), std::string::npos) << connect.out;
+  simulator.Signal(SIGTERM);
+  EXPECT_EQ(simulator.Wait(std::chrono::seconds(10)).exitStatus, 0);
+}
+
+TEST(CliSimulate, AModuleNamedWithEscapeSequencesIsPrintedWithThemWrittenOut) {
+  // A name that would retitle the terminal and clear the screen.
+  test::ChildProcess simulator({kProgram, "simulate", "--name", "\x1b]0;owned\x07QX\x1b[2J"});
+  ASSERT_TRUE(simulator.WaitForOutput("kfwsim ready", std::chrono::seconds(10)));
+  const std::string port = TransmitTo(simulator.Output());
+  const test::ProcessResult connect =
+      RunProgram({kProgram, "connect", "--in", port, "--out", port});
+  EXPECT_EQ(connect.exitStatus, 0) << connect.err;
+  EXPECT_NE(connect.out.find("Product: \\x1b]0;owned\\x07QX\\x1b[2J\n"), std::string::npos)
+      << connect.out;
+  EXPECT_EQ(connect.out.find('\x1b'), std::string::npos);
   simulator.Signal(SIGTERM);
   EXPECT_EQ(simulator.Wait(std::chrono::seconds(10)).exitStatus, 0);
 }
