@@ -4,7 +4,9 @@
 #include <cctype>
 #include <cstdlib>
 
+#ifndef _WIN32
 #include "midi/backends/raw_backend.h"
+#endif
 #ifdef KFW_HAVE_RTMIDI
 #include "midi/backends/rtmidi_backend.h"
 #endif
@@ -20,25 +22,32 @@ struct BackendEntry {
   std::unique_ptr<PortBackend> (*make)(const BackendOptions& options);
 };
 
+#ifdef KFW_HAVE_RTMIDI
 bool SystemWanted(const BackendOptions& options) {
   return options.systemBackends;
 }
+#endif
 
+#ifndef _WIN32
 // The raw devices found under /dev/snd belong to the system; paths given by the caller are
 // listed even without it.
 bool RawWanted(const BackendOptions& options) {
   return options.systemBackends || !options.rawDevicePaths.empty();
 }
+#endif
 
-constexpr BackendEntry kBackends[] = {
+// A vector, not an array: a build may have none of them.
+const std::vector<BackendEntry> kBackends = {
 #ifdef KFW_HAVE_RTMIDI
     {"ALSA", SystemWanted, [](const BackendOptions&) { return MakeAlsaSequencerBackend(); }},
     {"JACK", SystemWanted, [](const BackendOptions&) { return MakeJackBackend(); }},
 #endif
+#ifndef _WIN32
     {"raw", RawWanted,
      [](const BackendOptions& options) {
        return MakeRawDeviceBackend(options.rawDevicePaths, options.systemBackends);
      }},
+#endif
 };
 
 // Always compiled in; the front ends pass it among the extra backends when asked to.
