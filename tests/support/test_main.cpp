@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <string>
 
 #include "engine/process_state.h"
@@ -28,10 +29,17 @@ class ResetCoreState final : public testing::EmptyTestEventListener {
 
 namespace kfw::test {
 std::filesystem::path ScratchDirectory() {
+  // A directory of this run's own: the first name not yet taken (create_directory is false for
+  // one that exists), so parallel test programs never share one.
   static const std::filesystem::path dir = [] {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kfwtest.XXXXXX").string();
-    const char* made = mkdtemp(pattern.data());
-    return std::filesystem::path(made ? made : std::filesystem::temp_directory_path().string());
+    std::random_device random;
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    for (;;) {
+      std::filesystem::path candidate = base / ("kfwtest." + std::to_string(random()));
+      std::error_code error;
+      if (std::filesystem::create_directory(candidate, error)) return candidate;
+      if (error) return base;
+    }
   }();
   return dir;
 }
