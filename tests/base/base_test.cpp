@@ -67,6 +67,29 @@ TEST(Trace, OffTouchesNoFileThenEnableEmptiesItAndTextsFollowInCallOrder) {
             "--- Resetting QX-412 ---\nno line endRX: f0 00 \nRX: \nTX: ab \n");
 }
 
+TEST(Trace, IsNotWrittenThroughALinkNorWaitsForAFifo) {
+  const fs::path dir = test::ScratchDirectory() / "trace";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  std::ofstream(dir / "victim") << "keep me\n";
+  fs::create_symlink(dir / "victim", dir / "link");
+  test::MakeFifo((dir / "fifo").string());
+  for (const char* name : {"link", "fifo"}) {
+    SCOPED_TRACE(name);
+    SetTraceFilePath((dir / name).string());
+    test::ExpectInChildWithin(10, [] {
+      EnableTrace();
+      Trace("--- Resetting QX-412 ---\n");
+      const uint8_t bytes[] = {0xF0, 0xF7};
+      TraceBytes("TX: ", bytes, 2);
+      return std::string();
+    });
+    EXPECT_EQ(test::ReadFileText(dir / "victim"), "keep me\n");
+    EXPECT_TRUE(fs::is_symlink(dir / "link"));
+    EXPECT_TRUE(fs::is_fifo(dir / "fifo"));
+  }
+}
+
 TEST(CommandLine, AsksForTheLogWhenItHoldsDashLogAnywhere) {
   const std::pair<const char*, bool> texts[] = {
       {"-log", true}, {"/a -log", true}, {"-logfile", true}, {"-LOG", false}, {"", false}};
