@@ -3,7 +3,10 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
+
+#include "base/files.h"
 
 namespace kfw {
 
@@ -31,6 +34,13 @@ MessageBoxes& Boxes() {
 
 std::mutex tracePathMutex;
 std::string tracePathOverride;
+
+// The trace file is never written through a symbolic link: one planted under its name would have
+// every run empty the link's target. A FIFO or a device there is refused too, without waiting.
+// Either way the trace is simply not written.
+RegularFile OpenTraceFile(WriteMode mode) {
+  return OpenForWriting(TraceFilePath(), mode, Links::kRefuse);
+}
 
 }  // namespace
 
@@ -80,25 +90,26 @@ void EnableTrace() {
   TraceFlag.store(1, std::memory_order_relaxed);
   // Nothing looks at whether the log could be created: a trace that cannot be written must not
   // stop an update.
-  if (std::FILE* file = std::fopen(TraceFilePath().c_str(), "w")) std::fclose(file);
+  OpenTraceFile(WriteMode::kTruncate);
 }
 
 void Trace(const char* text) {
   if (!TraceFlag.load(std::memory_order_relaxed)) return;
-  if (std::FILE* file = std::fopen(TraceFilePath().c_str(), "a+")) {
-    std::fputs(text, file);
-    std::fclose(file);
-  }
+  OpenTraceFile(WriteMode::kAppend).WriteAll(text, std::strlen(text));
 }
 
 void TraceBytes(const char* prefix, const uint8_t* bytes, uint32_t count) {
   if (!TraceFlag.load(std::memory_order_relaxed)) return;
-  std::FILE* file = std::fopen(TraceFilePath().c_str(), "a+");
-  if (!file) return;
-  std::fputs(prefix, file);
-  for (uint32_t i = 0; i < count; ++i) std::fprintf(file, "%.2x ", bytes[i]);
-  std::fputs("\n", file);
-  std::fclose(file);
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string line = prefix;
+  line.reserve(line.size() + 3 * size_t{count} + 1);
+  for (uint32_t i = 0; i < count; ++i) {
+    line += kDigits[bytes[i] >> 4];
+    line += kDigits[bytes[i] & 0x0F];
+    line += ' ';
+  }
+  line += '\n';
+  OpenTraceFile(WriteMode::kAppend).WriteAll(line.data(), line.size());
 }
 
 bool CommandLineAsksForLog(const std::string& argumentText) {

@@ -45,7 +45,9 @@ inline constexpr int kFatalTextCapacity = 352;
 // (except by ResetProcessState in tests).
 extern std::atomic<uint8_t> TraceFlag;
 
-// Sets TraceFlag and empties the trace file.
+// Sets TraceFlag and empties the trace file. The trace file is written only when it is a regular
+// file (or missing) and not a symbolic link; anything else is left as it is and the trace is not
+// written, as when the file cannot be opened at all.
 void EnableTrace();
 // Appends text unchanged to the trace file when TraceFlag is set; opens and closes the file for
 // every text, so the log is complete up to the last text even if the process dies.

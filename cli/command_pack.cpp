@@ -1,6 +1,6 @@
 #include <cstdio>
-#include <fstream>
 
+#include "base/files.h"
 #include "cli/commands.h"
 #include "cli/common.h"
 #include "cli/exit_status.h"
@@ -140,10 +140,11 @@ int RunPack(const std::vector<std::string>& args) {
     return kExitBadData;
   }
   const std::string& output = words[0];
-  std::ofstream out(output, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
-  out.close();
-  if (!out) {
+  // Only a regular file is written, a symbolic link followed to one as a shell's ">" would: a
+  // FIFO would wait for a reader, and a device or a directory holds no image.
+  RegularFile out = OpenForWriting(output, WriteMode::kTruncate, Links::kFollow);
+  const bool written = out.WriteAll(file.data(), file.size());
+  if (!out.Close() || !written) {
     PrintError("kfwupdate pack: cannot write " + output + "; check the folder exists and is writable");
     return kExitCannotCreate;
   }

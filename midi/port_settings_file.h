@@ -7,6 +7,7 @@
 //   OutputBus=-1
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -18,19 +19,24 @@ namespace kfw {
 // $XDG_CONFIG_HOME/kfwupdate/ports.conf, else ~/.config/kfwupdate/ports.conf.
 std::string DefaultPortSettingsPath();
 
+// The file holds two short lines; a larger one was not written by this program.
+inline constexpr size_t kMaxPortSettingsFileSize = 4096;
+
 class FilePortSettingsStore final : public PortSettingsStore {
  public:
   explicit FilePortSettingsStore(std::string path = DefaultPortSettingsPath());
 
   // As the registry key is created when missing: creates the directory and an empty file if
-  // there is none, then reads the file. False when either cannot be created or the file cannot
-  // be read at all.
+  // there is none, then reads the file. False when either cannot be created or the file is a
+  // regular file that may not be read. Anything else that is not a regular file of at most
+  // kMaxPortSettingsFileSize bytes (a FIFO, a device, a directory, a huge file) is taken as a
+  // corrupt file is: open, with no values in it. Also removes the temporary a killed save left.
   bool Open() override;
   // False when the value is missing or its line is not a number: the file is corrupt or was never
   // written. `value` is then left as it was.
   bool Read(const char* name, int32_t& value) override;
-  // Writes the whole file anew: into a temporary file beside it, then renamed over it, so a crash
-  // or a full disk leaves the old file or the new one, never half of one.
+  // Writes the whole file anew (ReplaceFileContents): a crash or a full disk leaves the old file
+  // or the new one, never half of one, and no temporary file that the next Open does not remove.
   bool Write(const char* name, int32_t value) override;
   void Close() override;
 

@@ -1,18 +1,22 @@
 // The base under every subsystem: the texts the user sees and how they leave the core (the text
 // table, the trace log and its command-line switch, the fatal MIDI error that ends the process),
-// and the cancel flag every wait polls.
+// the cancel flag every wait polls, and the file seam.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "base/files.h"
 #include "base/report.h"
 #include "base/result.h"
 #include "base/waiting.h"
 #include "engine/process_state.h"
 #include "tests/support/doubles.h"
+#include "tests/support/in_child.h"
 
 namespace kfw {
 namespace {
@@ -65,6 +69,29 @@ TEST(Trace, OffTouchesNoFileThenEnableEmptiesItAndTextsFollowInCallOrder) {
             "--- Resetting QX-412 ---\nno line endRX: f0 00 \nRX: \nTX: ab \n");
 }
 
+TEST(Trace, IsNotWrittenThroughALinkNorWaitsForAFifo) {
+  const fs::path dir = test::ScratchDirectory() / "trace";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  std::ofstream(dir / "victim") << "keep me\n";
+  fs::create_symlink(dir / "victim", dir / "link");
+  test::MakeFifo((dir / "fifo").string());
+  for (const char* name : {"link", "fifo"}) {
+    SCOPED_TRACE(name);
+    SetTraceFilePath((dir / name).string());
+    test::ExpectInChildWithin(10, [] {
+      EnableTrace();
+      Trace("--- Resetting QX-412 ---\n");
+      const uint8_t bytes[] = {0xF0, 0xF7};
+      TraceBytes("TX: ", bytes, 2);
+      return std::string();
+    });
+    EXPECT_EQ(test::ReadFileText(dir / "victim"), "keep me\n");
+    EXPECT_TRUE(fs::is_symlink(dir / "link"));
+    EXPECT_TRUE(fs::is_fifo(dir / "fifo"));
+  }
+}
+
 TEST(CommandLine, AsksForTheLogWhenItHoldsDashLogAnywhere) {
   const std::pair<const char*, bool> texts[] = {
       {"-log", true}, {"/a -log", true}, {"-logfile", true}, {"-LOG", false}, {"", false}};
@@ -105,6 +132,97 @@ TEST(CancelFlag, AWindowCancelEndsWithItsProcedureAHeldOneOnlyWithTheProcessStat
   RequestCancel();
   ClearCancel();
   EXPECT_FALSE(CancelRequested());  // the hold is gone with the reset
+}
+
+// What each open does with each kind of name: whether it opens, and what the name then holds.
+TEST(Files, OnlyRegularFilesOpenAndNothingWaits) {
+  const fs::path dir = test::ScratchDirectory() / "kinds";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  test::MakeFifo((dir / "fifo").string());
+  fs::create_directory(dir / "folder");
+  fs::create_symlink(dir / "file", dir / "link");
+  fs::create_symlink(dir / "fifo", dir / "fifo-link");
+  fs::create_symlink("/dev/zero", dir / "zero-link");
+  test::ExpectInChildWithin(10, [&dir] {
+    struct Case {
+      const char* name;
+      bool read, truncate, truncateNoLink, appendNoLink;
+    };
+    const Case cases[] = {
+        {"file", true, true, true, true},          {"link", true, true, false, false},
+        {"missing", false, true, true, true},      {"fifo", false, false, false, false},
+        {"fifo-link", false, false, false, false}, {"folder", false, false, false, false},
+        {"zero-link", false, false, false, false}, {"/dev/null", false, false, false, false},
+    };
+    std::string wrong;
+    for (const Case& c : cases) {
+      const std::string name = c.name[0] == '/' ? c.name : (dir / c.name).string();
+      const auto reset = [&] {
+        std::ofstream(dir / "file") << "old";
+        fs::remove(dir / "missing");
+      };
+      const auto holds = [&](const char* text, bool opened, bool expected) {
+        // A regular file, when it was opened, holds what was written; otherwise what it held.
+        const std::string target = c.name == std::string("link") ? "file" : c.name;
+        if (opened != expected) wrong += std::string(c.name) + " opened: " + text + "\n";
+        if (fs::is_regular_file(dir / target) && test::ReadFileText(dir / target) != text) {
+          wrong += std::string(c.name) + " holds " + test::ReadFileText(dir / target) + "\n";
+        }
+      };
+      reset();
+      RegularFile file = OpenForReading(name);
+      std::string text;
+      if (file.IsOpen() != c.read || (c.read && (!file.ReadAtMost(3, text) || text != "old"))) {
+        wrong += std::string(c.name) + " read as " + text + "\n";
+      }
+      const std::tuple<WriteMode, Links, bool, const char*> writes[] = {
+          {WriteMode::kTruncate, Links::kFollow, c.truncate, "new"},
+          {WriteMode::kTruncate, Links::kRefuse, c.truncateNoLink, "new"},
+          {WriteMode::kAppend, Links::kRefuse, c.appendNoLink, "oldnew"},
+      };
+      for (const auto& [mode, links, opens, after] : writes) {
+        reset();
+        file = OpenForWriting(name, mode, links);
+        const bool opened = file.IsOpen() && file.WriteAll("new", 3) && file.Close();
+        const bool created = c.name == std::string("missing");
+        holds(opened ? (created ? "new" : after) : "old", opened, opens);
+      }
+    }
+    return wrong;
+  });
+  EXPECT_TRUE(fs::is_fifo(dir / "fifo"));
+  EXPECT_TRUE(fs::is_symlink(dir / "link"));
+}
+
+TEST(Files, ReplacingLeavesTheNewContentsAndNoTemporary) {
+  const fs::path dir = test::ScratchDirectory() / "replace";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const auto names = [&] {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator(dir)) found.push_back(entry.path().filename());
+    std::sort(found.begin(), found.end());
+    return found;
+  };
+  const std::string file = (dir / "settings").string();
+  // A temporary left by a save killed mid-write is reused, not left beside the new one.
+  std::ofstream(TemporaryNameFor(file)) << "half a sa";
+  ASSERT_TRUE(ReplaceFileContents(file, "first\n"));
+  ASSERT_TRUE(ReplaceFileContents(file, "second\n"));
+  EXPECT_EQ(test::ReadFileText(file), "second\n");
+  // A link is replaced by the file, its target left as it was.
+  std::ofstream(dir / "target") << "target\n";
+  fs::create_symlink(dir / "target", dir / "link");
+  ASSERT_TRUE(ReplaceFileContents((dir / "link").string(), "link\n"));
+  EXPECT_FALSE(fs::is_symlink(dir / "link"));
+  EXPECT_EQ(test::ReadFileText(dir / "target"), "target\n");
+  EXPECT_EQ(names(), (std::vector<std::string>{"link", "settings", "target"}));
+  // Failures leave nothing either: a folder in the file's place, a folder that is not there.
+  fs::create_directory(dir / "folder");
+  EXPECT_FALSE(ReplaceFileContents((dir / "folder").string(), "x"));
+  EXPECT_FALSE(ReplaceFileContents((dir / "none" / "file").string(), "x"));
+  EXPECT_EQ(names(), (std::vector<std::string>{"folder", "link", "settings", "target"}));
 }
 
 }  // namespace

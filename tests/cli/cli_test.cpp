@@ -6,12 +6,14 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "base/result.h"
 #include "image/image_writer.h"
 #include "tests/cli/child_process.h"
 #include "tests/support/doubles.h"
+#include "tests/support/in_child.h"
 
 namespace kfw {
 namespace {
@@ -109,6 +111,48 @@ TEST(CliCheck, FileThatCannotBeReadHasItsOwnStatus) {
   const test::ProcessResult result = RunProgram({kProgram, "check", missing});
   EXPECT_EQ(result.exitStatus, 66);
   EXPECT_EQ(result.err, "Can't open file " + missing + " for reading\n");
+}
+
+TEST(CliFiles, WhatIsNotARegularFileIsRefusedWithoutWaiting) {
+  const std::filesystem::path dir = ScratchDirectory() / "special";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir / "folder");
+  const std::string fifo = (dir / "fifo").string();
+  const std::string folder = (dir / "folder").string();
+  test::MakeFifo(fifo);
+  const std::string image =
+      WriteFile("plain.kfw", ImageWriter::Version0().End().Raw(std::vector<uint8_t>{0}).Bytes());
+  const std::string packed = (dir / "packed.kfw").string();
+  const auto cannotRead = [](const std::string& name) {
+    return "Can't open file " + name + " for reading\n";
+  };
+  const auto cannotWrite = [](const std::string& name) {
+    return "kfwupdate pack: cannot write " + name + "; check the folder exists and is writable\n";
+  };
+  const std::tuple<std::vector<std::string>, int, std::string> cases[] = {
+      {{"check", fifo}, 66, cannotRead(fifo)},
+      {{"pack", packed, "image:1.0:" + fifo}, 66, cannotRead(fifo)},
+      {{"pack", fifo}, 73, cannotWrite(fifo)},
+      {{"pack", "/dev/null"}, 73, cannotWrite("/dev/null")},
+      {{"pack", folder}, 73, cannotWrite(folder)},
+      // A trace file that cannot be written is not written; the command goes on.
+      {{"check", image, "-log", "--trace-file", fifo}, 0, ""},
+  };
+  for (const auto& [words, status, error] : cases) {
+    std::vector<std::string> argv = {kProgram};
+    argv.insert(argv.end(), words.begin(), words.end());
+    SCOPED_TRACE(testing::PrintToString(argv));
+    // A program blocked on the FIFO is killed at the deadline, failing the test.
+    const test::ProcessResult result = test::Run(argv, {}, std::chrono::seconds(10));
+    EXPECT_EQ(result.exitStatus, status);
+    EXPECT_EQ(result.err, error);
+  }
+  EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+  // pack follows a link to its output, as a shell's ">" would.
+  std::filesystem::create_symlink(packed, dir / "link.kfw");
+  ASSERT_EQ(RunProgram({kProgram, "pack", (dir / "link.kfw").string()}).exitStatus, 0);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.kfw"));
+  EXPECT_EQ(RunProgram({kProgram, "check", packed}).exitStatus, 0);
 }
 
 TEST(CliUsage, MistakesOnTheCommandLineExitWith64AndSayWhatToDo) {

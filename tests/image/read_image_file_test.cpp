@@ -9,6 +9,7 @@
 
 #include "image/image_file_io.h"
 #include "tests/support/doubles.h"
+#include "tests/support/in_child.h"
 
 namespace kfw {
 namespace {
@@ -37,6 +38,35 @@ TEST(ReadImageFile, ReadsWholeFilesAndSaysWhyNot) {
     EXPECT_EQ(bytes, expected) << name;
     EXPECT_EQ(message, text) << name;
   }
+}
+
+TEST(ReadImageFile, RefusesWhatIsNotARegularFileWithoutWaiting) {
+  // The window's Find image, check, update and pack all read through here: a FIFO must not hang
+  // them waiting for a writer, nor a device feed them without end.
+  const std::filesystem::path dir = test::ScratchDirectory() / "special";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  const std::vector<uint8_t> content = {0x00, 0x7F};
+  std::ofstream(dir / "image.kfw", std::ios::binary).write("\x00\x7F", 2);
+  test::MakeFifo((dir / "fifo.kfw").string());
+  std::filesystem::create_symlink(dir / "image.kfw", dir / "link.kfw");
+  std::filesystem::create_symlink(dir / "fifo.kfw", dir / "fifo-link.kfw");
+  test::ExpectInChildWithin(10, [&] {
+    std::string wrong;
+    for (const std::string& name : {(dir / "fifo.kfw").string(), (dir / "fifo-link.kfw").string(),
+                                    std::string("/dev/zero"), (dir / "link.kfw").string()}) {
+      std::vector<uint8_t> bytes;
+      std::string message;
+      const bool read = ReadImageFile(name, bytes, message);
+      // Only the link to a regular image is read.
+      const bool isLink = name == (dir / "link.kfw").string();
+      if (read != isLink || bytes != (isLink ? content : std::vector<uint8_t>{}) ||
+          message != (isLink ? "" : "Can't open file " + name + " for reading")) {
+        wrong += name + ": " + message + "\n";
+      }
+    }
+    return wrong;
+  });
 }
 
 }  // namespace

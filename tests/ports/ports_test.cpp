@@ -5,11 +5,14 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -20,6 +23,7 @@
 #include "midi/reception.h"
 #include "midi/transmission.h"
 #include "tests/support/doubles.h"
+#include "tests/support/in_child.h"
 #include "tests/support/test_device.h"
 #ifdef KFW_TEST_JACK
 #include "midi/backends/rtmidi_backend.h"
@@ -214,6 +218,81 @@ TEST_F(PortLists, CorruptSettingsCannotBeReadAndLeaveTheValueAsItWas) {
     EXPECT_EQ(input, c.input);
     EXPECT_EQ(output, c.output);
   }
+}
+
+TEST_F(PortLists, SettingsThatAreNotASmallRegularFileAreNotWaitedOnAndAreWrittenAnew) {
+  // A file this program did not write: every line valid, but far more of them than it writes.
+  std::string huge;
+  while (huge.size() <= kMaxPortSettingsFileSize) huge += "InputBus=1\nOutputBus=1\n";
+  const std::vector<std::pair<const char*, std::function<void(const fs::path&)>>> cases = {
+      {"fifo", [](const fs::path& name) { test::MakeFifo(name.string()); }},
+      {"link to /dev/zero", [](const fs::path& name) { fs::create_symlink("/dev/zero", name); }},
+      {"huge", [&huge](const fs::path& name) { std::ofstream(name) << huge; }},
+  };
+  for (const auto& [what, make] : cases) {
+    SCOPED_TRACE(what);
+    UseSettingsFile();
+    fs::create_directories(file.parent_path());
+    make(file);
+    inputBus = outputBus = 7;
+    // Loaded as a corrupt file is: nothing read, Update disabled, no box; the save then writes a
+    // good file in its place.
+    test::ExpectInChildWithin(10, [this] {
+      if (LoadPortSettings() || inputBus != 7 || outputBus != 7) return std::string("loaded");
+      if (lists.updateCalls != std::vector<bool>{false}) return std::string("Update not disabled");
+      if (!SavePortSettings() || !boxes.Errors().empty()) return std::string("not saved");
+      return std::string();
+    });
+    // (Read only once it is a regular file: reading the FIFO would block this test.)
+    const bool replaced = fs::is_regular_file(fs::symlink_status(file));
+    EXPECT_TRUE(replaced);
+    if (replaced) {
+      EXPECT_EQ(test::ReadFileText(file), "InputBus=7\nOutputBus=7\n");
+    }
+  }
+}
+
+TEST_F(PortLists, SavesKilledMidWriteLeaveNoTemporaryBehind) {
+  device.inputNames = device.outputNames = {"Port 1", "Port 2"};
+  UseSettingsFile();
+  ASSERT_TRUE(SavePortSettings());
+  const auto entries = [this] {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(file.parent_path())) {
+      names.push_back(entry.path().filename());
+    }
+    return names;
+  };
+  // Programs killed while saving, at whatever point the kill lands.
+  for (int kill = 0; kill < 20; ++kill) {
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      close(ready[0]);
+      for (int32_t i = 0;; ++i) {
+        inputBus = i;
+        SavePortSettings();
+        if (i == 0) (void)!write(ready[1], "r", 1);
+      }
+    }
+    close(ready[1]);
+    char byte;
+    const ssize_t started = read(ready[0], &byte, 1);
+    close(ready[0]);
+    usleep(static_cast<useconds_t>(kill * 97 % 1000));
+    // Killed before anything is asserted, so a failure never leaves it saving for ever.
+    ::kill(child, SIGKILL);
+    ASSERT_EQ(waitpid(child, nullptr, 0), child);
+    ASSERT_EQ(started, 1);
+  }
+  // And one that left its temporary under the name a killed save leaves.
+  std::ofstream(file.string() + ".tmp") << "InputBus=";
+  inputBus = outputBus = 2;
+  ASSERT_TRUE(SavePortSettings());
+  EXPECT_EQ(entries(), std::vector<std::string>{"ports.conf"});
+  EXPECT_EQ(test::ReadFileText(file), "InputBus=2\nOutputBus=2\n");
 }
 
 // Opens, then refuses every write of one value.

@@ -16,6 +16,7 @@
 #include "sim/module.h"
 #include "sim/timeline.h"
 #include "tests/support/doubles.h"
+#include "tests/support/in_child.h"
 #include "tests/support/test_device.h"
 
 namespace kfw {
@@ -346,6 +347,21 @@ INSTANTIATE_TEST_SUITE_P(Rows, OutcomeTest, testing::Values(
             {"procedure"}, true, true}),
     [](const testing::TestParamInfo<Outcome>& row) { return std::string(row.param.what); });
 // clang-format on
+
+TEST_F(MainWindowLogicTest, AFifoAsTheImageIsRefusedWithoutWaitingForAWriter) {
+  const std::string fifo = (test::ScratchDirectory() / "image.fifo").string();
+  test::MakeFifo(fifo);
+  Connect();
+  test::ExpectInChildWithin(10, [&] {
+    window.UserTypes(fifo);
+    window.UserLeavesField();
+    window.UserClicks(kUpdateButton);
+    const Log expected(2, "Can't open file " + fifo + " for reading");
+    if (boxes.Errors() != expected || window.IsEnabled(kUpdateButton))
+      return std::string("not refused");
+    return std::string();
+  });
+}
 
 }  // namespace
 }  // namespace kfw
