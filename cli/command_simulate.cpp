@@ -2,9 +2,9 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
 #include <type_traits>
 
+#include "base/files.h"
 #include "cli/commands.h"
 #include "cli/common.h"
 #include "cli/exit_status.h"
@@ -233,6 +233,19 @@ int RunSimulate(const std::vector<std::string>& args) {
   }
   ApplyTraceOptions(arguments);
 
+  // Opened now, not when the session ends: a name that cannot be written (a FIFO, a folder) is
+  // told before anyone updates the module, and never waited on.
+  RegularFile dumpFile;
+  const auto dump = arguments.Value("--dump-image");
+  if (dump) {
+    dumpFile = OpenForWriting(*dump, WriteMode::kTruncate, Links::kFollow);
+    if (!dumpFile.IsOpen()) {
+      PrintError("kfwupdate simulate: cannot write " + *dump +
+                 "; give a regular file in a folder that exists and is writable");
+      return kExitCannotCreate;
+    }
+  }
+
   SimulatorPeer peer(options);
   if (after) {
     peer.module().SetVersionAfterUpdate(static_cast<uint8_t>(afterMajor),
@@ -256,14 +269,10 @@ int RunSimulate(const std::vector<std::string>& args) {
   size_t commands = peer.module().Events().size();
   std::fprintf(stderr, "kfwsim: %zu commands received, %zu images programmed\n", commands,
                images.size());
-  if (auto dump = arguments.Value("--dump-image")) {
-    std::ofstream file(*dump, std::ios::binary | std::ios::trunc);
-    for (const auto& image : images) {
-      file.write(reinterpret_cast<const char*>(image.data()),
-                 static_cast<std::streamsize>(image.size()));
-    }
-    file.close();
-    if (!file) {
+  if (dump) {
+    bool written = true;
+    for (const auto& image : images) written = written && dumpFile.WriteAll(image.data(), image.size());
+    if (!dumpFile.Close() || !written) {
       PrintError("kfwupdate simulate: cannot write " + *dump);
       return kExitCannotCreate;
     }

@@ -135,6 +135,10 @@ TEST(CliFiles, WhatIsNotARegularFileIsRefusedWithoutWaiting) {
       {{"pack", fifo}, 73, cannotWrite(fifo)},
       {{"pack", "/dev/null"}, 73, cannotWrite("/dev/null")},
       {{"pack", folder}, 73, cannotWrite(folder)},
+      // Told before the simulated module starts, rather than when its session ends.
+      {{"simulate", "--dump-image", fifo}, 73,
+       "kfwupdate simulate: cannot write " + fifo +
+           "; give a regular file in a folder that exists and is writable\n"},
       // A trace file that cannot be written is not written; the command goes on.
       {{"check", image, "-log", "--trace-file", fifo}, 0, ""},
   };
