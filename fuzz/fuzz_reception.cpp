@@ -66,6 +66,7 @@ class QueueingDevice final : public kfw::MidiDeviceLayer {
   kfw::MmResult OutUnprepareHeader(kfw::HMidiOut, kfw::MidiHdr*, uint32_t) override { return 5; }
   kfw::MmResult OutLongMsg(kfw::HMidiOut, kfw::MidiHdr*, uint32_t) override { return 5; }
   kfw::MmResult OutClose(kfw::HMidiOut) override { return 5; }
+  kfw::MmResult OutGetLargestMessage(kfw::HMidiOut, uint32_t&) override { return 5; }
 
   uint32_t queued = 0;
 
