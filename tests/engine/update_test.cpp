@@ -95,6 +95,9 @@ struct RunCase {
   std::vector<uint8_t> file = ImageFor(0x0021, 0x0A);
 };
 
+// The case's name says it all; without this the test list carries a dump of its bytes.
+void PrintTo(const RunCase& c, std::ostream* out) { *out << c.name; }
+
 class UpdateRun : public testing::TestWithParam<RunCase> {};
 
 TEST_P(UpdateRun, EndsWithItsResultAfterExactlyTheseCommands) {
