@@ -22,6 +22,7 @@ Usage: kfwupdate COMMAND [OPTIONS]
 Commands:
   ports      list the MIDI ports ("Receive from" and "Transmit to")
   check      check an image file (.kfw) as the Update command does
+  inspect    show an image file's header and records, and where a bad one goes wrong
   connect    reach the module and show its serial number, version and product
   update     connect, check the image against the module, and write it to the module
   simulate   run the simulated module as the far end of MIDI ports

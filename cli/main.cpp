@@ -23,6 +23,7 @@ struct Entry {
 const Entry kCommands[] = {
     {"ports", kfw::cli::RunPorts, &kfw::cli::kPortsHelp},
     {"check", kfw::cli::RunCheck, &kfw::cli::kCheckHelp},
+    {"inspect", kfw::cli::RunInspect, &kfw::cli::kInspectHelp},
     {"connect", kfw::cli::RunConnect, &kfw::cli::kConnectHelp},
     {"update", kfw::cli::RunUpdate, &kfw::cli::kUpdateHelp},
     {"simulate", kfw::cli::RunSimulate, &kfw::cli::kSimulateHelp},
