@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -332,6 +335,91 @@ TEST(CliHelp, EveryCommandHasHelpWithAnExample) {
   const test::ProcessResult version = RunProgram({kProgram, "--version"});
   EXPECT_EQ(version.exitStatus, 0);
   EXPECT_EQ(version.out.rfind("kfwupdate ", 0), 0u);
+}
+
+// The program's help says which options every command takes and which only some do; the man page
+// and the bash completion are made from it. Each command is asked whether it takes each option:
+// an option it takes lets the parser reach the unknown option put after it.
+TEST(CliHelp, EveryCommandTakesTheOptionsTheHelpGivesItAndNoOther) {
+  const std::string help = RunProgram({kProgram, "--help"}).out;
+  std::vector<std::string> commands;
+  std::istringstream lines(help);
+  std::string line;
+  while (std::getline(lines, line) && line != "Commands:") {
+  }
+  while (std::getline(lines, line) && !line.empty()) {
+    commands.push_back(line.substr(2, line.find(' ', 2) - 2));
+  }
+  ASSERT_GE(commands.size(), 7u) << help;
+
+  // Each option of the "Options:" part, with the commands the heading above it names.
+  struct Scope {
+    std::string option;
+    bool takesValue;
+    std::vector<std::string> commands;  // empty: every command
+  };
+  std::vector<Scope> scopes;
+  std::vector<std::string> named;
+  bool inOptions = false, everyCommand = false;
+  while (std::getline(lines, line)) {
+    if (line == "Options:") {
+      inOptions = true;
+    } else if (!inOptions) {
+      continue;
+    } else if (line.empty() || line == "Without a command:") {
+      break;
+    } else if (line == "Every command takes:") {
+      everyCommand = true;
+      named.clear();
+    } else if (line.rfind(" also take:") == line.size() - 11) {
+      everyCommand = false;
+      named.clear();
+      std::istringstream words(line.substr(0, line.size() - 11));
+      for (std::string word; words >> word;) {
+        if (word.back() == ',') word.pop_back();
+        if (word != "and") named.push_back(word);
+      }
+    } else if (line.rfind("  -", 0) == 0) {
+      ASSERT_TRUE(everyCommand || !named.empty()) << "no heading above " << line;
+      std::istringstream words(line);
+      for (std::string word; words >> word && word[0] == '-';) {
+        const bool more = word.back() == ',';
+        if (more) word.pop_back();
+        std::string next;
+        const bool takesValue =
+            !more && (words >> next) && std::isupper(static_cast<unsigned char>(next[0]));
+        scopes.push_back({word, takesValue, named});
+        if (!more) break;
+      }
+    }
+  }
+  ASSERT_FALSE(scopes.empty()) << help;
+
+  const std::string stopper = "--kfw-no-such-option";
+  for (const Scope& scope : scopes) {
+    for (const std::string& command : commands) {
+      SCOPED_TRACE(command + " " + scope.option);
+      const bool given =
+          scope.commands.empty() ||
+          std::find(scope.commands.begin(), scope.commands.end(), command) != scope.commands.end();
+      std::vector<std::string> argv = {kProgram, command, scope.option};
+      if (scope.takesValue) argv.push_back((ScratchDirectory() / "scope-trace.txt").string());
+      argv.push_back(stopper);
+      const test::ProcessResult result = RunProgram(argv);
+      if (scope.option == "-h" || scope.option == "--help") {
+        EXPECT_EQ(result.exitStatus, 0);
+        EXPECT_EQ(result.out.rfind("Usage: kfwupdate " + command, 0), 0u) << result.out;
+        continue;
+      }
+      EXPECT_EQ(result.exitStatus, 64);
+      const std::string refused = "unknown option " + scope.option + "\n";
+      EXPECT_NE(result.err.find(given ? "unknown option " + stopper + "\n" : refused),
+                std::string::npos)
+          << (given ? "the help gives it this option, but it refuses it: "
+                    : "it takes this option, but the help does not say so: ")
+          << result.err;
+    }
+  }
 }
 
 TEST(CliHelp, TheTraceGoesWhereTheHelpSays) {
