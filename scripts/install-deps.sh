@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs, from Debian 12's packages, everything the project needs to build, test and run:
 # compilers and CMake, GoogleTest, clang with libFuzzer, RtMidi, ALSA and JACK (with the jackd2
-# server the JACK tests start), Qt 6 Widgets, and Xvfb for the screenshots.
+# server the JACK tests start), Qt 6 Widgets, Xvfb for the screenshots, and what the manual pages
+# and the bash completion's test need (help2man, man-db, bash-completion).
 # Packages already present are left as they are; nothing is installed when all are there.
 set -euo pipefail
 
@@ -12,6 +13,7 @@ packages=(
   librtmidi-dev libasound2-dev libjack-jackd2-dev jackd2
   qt6-base-dev libgl-dev
   xvfb xauth
+  help2man man-db bash-completion
 )
 
 missing=()
