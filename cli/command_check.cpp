@@ -12,24 +12,14 @@ namespace kfw::cli {
 int RunCheck(const std::vector<std::string>& args) {
   Arguments arguments;
   std::string error;
-  if (!arguments.Parse(args, Concat({{"--company", true}, {"--product", true}}, kTraceOptions),
-                       error)) {
+  if (!arguments.Parse(args, Concat(kIdentityOptions, kTraceOptions), error)) {
     return UsageError("check", error);
   }
   if (arguments.Positional().size() != 1) return UsageError("check", "give one image file");
   ApplyTraceOptions(arguments);
 
-  // The identifiers of a module that has answered; by default none has.
-  unsigned long company = kAnyCompanyId;
-  unsigned long product = kAnyProductId;
-  if (auto text = arguments.Value("--company"); text && !ParseNumber(*text, 0xFFFF, company)) {
-    return UsageError("check", "--company takes a number from 0 to 0xFFFF, not \"" + *text + "\"");
-  }
-  if (auto text = arguments.Value("--product"); text && !ParseNumber(*text, 0xFF, product)) {
-    return UsageError("check", "--product takes a number from 0 to 0xFF, not \"" + *text + "\"");
-  }
-  receivedCompanyId.store(static_cast<uint16_t>(company));
-  receivedProductId.store(static_cast<uint8_t>(product));
+  int status = kExitOk;
+  if (!ApplyModuleIdentity(arguments, "check", status)) return status;
 
   std::vector<uint8_t> bytes;
   std::string message;

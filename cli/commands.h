@@ -14,6 +14,7 @@ namespace kfw::cli {
 // Each takes the words after its name and returns the exit status.
 int RunPorts(const std::vector<std::string>& args);
 int RunCheck(const std::vector<std::string>& args);
+int RunInspect(const std::vector<std::string>& args);
 int RunConnect(const std::vector<std::string>& args);
 int RunUpdate(const std::vector<std::string>& args);
 int RunSimulate(const std::vector<std::string>& args);
@@ -29,6 +30,7 @@ ResultCode ConnectCheckAndUpdate(const std::vector<uint8_t>& image, DeviceInfo& 
 extern const char* const kProgramHelp;
 extern const char* const kPortsHelp;
 extern const char* const kCheckHelp;
+extern const char* const kInspectHelp;
 extern const char* const kConnectHelp;
 extern const char* const kUpdateHelp;
 extern const char* const kSimulateHelp;

@@ -3,7 +3,9 @@
 #include <cstdio>
 
 #include "base/report.h"
+#include "cli/commands.h"
 #include "cli/visible_text.h"
+#include "image/image_file.h"
 
 namespace kfw::cli {
 
@@ -20,7 +22,25 @@ void PrintModule(const DeviceInfo& info, bool withProduct) {
   std::fflush(stdout);
 }
 
-std::vector<OptionSpec> Concat(std::vector<OptionSpec> first, const std::vector<OptionSpec>& second) {
+bool ApplyModuleIdentity(const Arguments& arguments, const char* command, int& status) {
+  unsigned long company = kAnyCompanyId;
+  unsigned long product = kAnyProductId;
+  if (auto text = arguments.Value("--company"); text && !ParseNumber(*text, 0xFFFF, company)) {
+    status =
+        UsageError(command, "--company takes a number from 0 to 0xFFFF, not \"" + *text + "\"");
+    return false;
+  }
+  if (auto text = arguments.Value("--product"); text && !ParseNumber(*text, 0xFF, product)) {
+    status = UsageError(command, "--product takes a number from 0 to 0xFF, not \"" + *text + "\"");
+    return false;
+  }
+  receivedCompanyId.store(static_cast<uint16_t>(company));
+  receivedProductId.store(static_cast<uint8_t>(product));
+  return true;
+}
+
+std::vector<OptionSpec> Concat(std::vector<OptionSpec> first,
+                               const std::vector<OptionSpec>& second) {
   first.insert(first.end(), second.begin(), second.end());
   return first;
 }

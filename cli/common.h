@@ -19,6 +19,13 @@ void ApplyTraceOptions(const Arguments& arguments);
 // visible (VisibleText).
 void PrintModule(const DeviceInfo& info, bool withProduct);
 
-std::vector<OptionSpec> Concat(std::vector<OptionSpec> first, const std::vector<OptionSpec>& second);
+// --company and --product of `check` and `inspect`: the identifiers of a module that has answered
+// (by default none has: 0x7F7F and 0x7F), stored where the image check reads them. False, with the
+// usage error's exit status, for a number out of range.
+inline const std::vector<OptionSpec> kIdentityOptions = {{"--company", true}, {"--product", true}};
+bool ApplyModuleIdentity(const Arguments& arguments, const char* command, int& status);
+
+std::vector<OptionSpec> Concat(std::vector<OptionSpec> first,
+                               const std::vector<OptionSpec>& second);
 
 }  // namespace kfw::cli

@@ -9,9 +9,16 @@ namespace kfw::cli {
 // the trace at one fixed path and reads no environment variable for it.
 #ifdef _WIN32
 #define KFW_TRACE_PLACE "                       c:\\trace.txt\n"
+#define KFW_TRACE_ENVIRONMENT ""
+#define KFW_TRACE_FILES "  c:\\trace.txt         the trace, with -log\n"
 #else
 #define KFW_TRACE_PLACE \
   "                       $KFW_TRACE_FILE, else kfwupdate-trace.txt in the current directory\n"
+#define KFW_TRACE_ENVIRONMENT \
+  "  KFW_TRACE_FILE       where -log writes the trace, unless --trace-file says otherwise\n"
+#define KFW_TRACE_FILES \
+  "  kfwupdate-trace.txt  the trace, with -log, when neither --trace-file nor KFW_TRACE_FILE\n" \
+  "                       names another file\n"
 #endif
 
 const char* const kProgramHelp =
@@ -22,6 +29,7 @@ Usage: kfwupdate COMMAND [OPTIONS]
 Commands:
   ports      list the MIDI ports ("Receive from" and "Transmit to")
   check      check an image file (.kfw) as the Update command does
+  inspect    show an image file's header and records, and where a bad one goes wrong
   connect    reach the module and show its serial number, version and product
   update     connect, check the image against the module, and write it to the module
   simulate   run the simulated module as the far end of MIDI ports
@@ -33,29 +41,49 @@ PORT, wherever a command takes one: the port's position as `kfwupdate ports` sho
 name or a unique part of it (case does not matter), a raw MIDI device or terminal path (one
 path serves both directions), or `sim` for the built-in simulated module.
 
-Options every command takes:
-  -log, --log          write a trace of every message sent and received; the trace goes to
-)" KFW_TRACE_PLACE R"(  --trace-file FILE    write the trace to FILE instead
-  --simulator          list the built-in simulated module among the ports (as does the
-                       environment variable KFW_SIMULATOR=1)
-
-Exit status: 0 success; 1 a fatal failure of the MIDI service; 2 to 17 the number of the
-failing result (for example 7 "MIDI Response timeout", 5 "Operation canceled"); 64 a command
-line that cannot be read; 65 pack: data that cannot travel in SysEx, or records that do not
-make a valid file; 66 a file that cannot be read; 69 no such port, or the ports cannot be
-opened; 73 a file that cannot be written; 74 the work was done, but its report could not be
-written to standard output (only in place of 0: a failure keeps its own status); 130 a
-second Ctrl-C.
-
 In connect and update, Ctrl-C cancels the running step as the progress window's Cancel
 button does, and with it the rest of the command (status 5, "Operation canceled"); SIGTERM
 and SIGHUP do the same. A second one quits at once.
 
-Example, trying the program without hardware:
+Options:
+Every command takes:
+  -log, --log          write a trace of every message sent and received; the trace goes to
+)" KFW_TRACE_PLACE R"(  --trace-file FILE    write the trace to FILE instead
+  -h, --help           show the command's help
+ports, connect and update also take:
+  --simulator          list the built-in simulated module among the ports (as does the
+                       environment variable KFW_SIMULATOR=1)
+Without a command:
+  -h, --help           show this help
+  --version            show the version and the MIDI backends built in
+
+Exit status:
+  0        success
+  1        a fatal failure of the MIDI service
+  2 to 17  the number of the failing result (for example 7 "MIDI Response timeout",
+           5 "Operation canceled")
+  64       a command line that cannot be read
+  65       pack: data that cannot travel in SysEx, or records that do not make a valid file
+  66       a file that cannot be read
+  69       no such port, or the ports cannot be opened
+  73       a file that cannot be written
+  74       the work was done, but its report could not be written to standard output (only
+           in place of 0: a failure keeps its own status)
+  130      a second Ctrl-C
+
+Environment:
+  KFW_SIMULATOR        1 (or yes, true) lists the simulated module, as --simulator does
+)" KFW_TRACE_ENVIRONMENT R"(
+Files:
+)" KFW_TRACE_FILES R"(
+Examples:
   kfwupdate update samples/demo.kfw --in sim --out sim
+  kfwupdate inspect firmware.kfw
 )";
 
 #undef KFW_TRACE_PLACE
+#undef KFW_TRACE_ENVIRONMENT
+#undef KFW_TRACE_FILES
 
 const char* const kPortsHelp = R"(Usage: kfwupdate ports [--simulator]
 

@@ -23,6 +23,7 @@ struct Entry {
 const Entry kCommands[] = {
     {"ports", kfw::cli::RunPorts, &kfw::cli::kPortsHelp},
     {"check", kfw::cli::RunCheck, &kfw::cli::kCheckHelp},
+    {"inspect", kfw::cli::RunInspect, &kfw::cli::kInspectHelp},
     {"connect", kfw::cli::RunConnect, &kfw::cli::kConnectHelp},
     {"update", kfw::cli::RunUpdate, &kfw::cli::kUpdateHelp},
     {"simulate", kfw::cli::RunSimulate, &kfw::cli::kSimulateHelp},
@@ -41,7 +42,7 @@ int RunCommand(const std::vector<std::string>& words) {
     return kfw::cli::kExitOk;
   }
   if (words[0] == "--version") {
-    std::printf("kfwupdate 1.0.0\nbackends:");
+    std::printf("kfwupdate %s\nbackends:", KFW_VERSION);
     for (const std::string& name : kfw::CompiledBackendNames()) std::printf(" %s", name.c_str());
     std::printf("\n");
     return kfw::cli::kExitOk;

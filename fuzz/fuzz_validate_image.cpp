@@ -10,6 +10,7 @@
 
 #include "engine/process_state.h"
 #include "image/image_file.h"
+#include "image/image_inspect.h"
 #include "image/image_writer.h"
 
 namespace {
@@ -22,6 +23,10 @@ kfw::ResultCode Check(const std::vector<uint8_t>& file) {
   // The check has no state: asking twice gives the same answer.
   if (kfw::ValidateImage(exact.get(), static_cast<uint32_t>(file.size())) != first) std::abort();
   if (first >= kfw::kResultCodeCount) std::abort();
+  // `inspect` walks the same records and must come to the same judgement.
+  if (kfw::InspectImage(exact.get(), static_cast<uint32_t>(file.size())).result != first) {
+    std::abort();
+  }
   return first;
 }
 

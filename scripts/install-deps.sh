@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs, from Debian 12's packages, everything the project needs to build, test and run:
 # compilers and CMake, GoogleTest, clang with libFuzzer, RtMidi, ALSA and JACK (with the jackd2
-# server the JACK tests start), Qt 6 Widgets, and Xvfb for the screenshots.
+# server the JACK tests start), Qt 6 Widgets, Xvfb for the screenshots, and what the manual pages,
+# the bash completion's test and the Debian packages need (help2man, man-db, bash-completion;
+# dpkg-dev for dpkg-shlibdeps; lintian, desktop-file-utils and appstream to check them).
 # Packages already present are left as they are; nothing is installed when all are there.
 set -euo pipefail
 
@@ -12,6 +14,8 @@ packages=(
   librtmidi-dev libasound2-dev libjack-jackd2-dev jackd2
   qt6-base-dev libgl-dev
   xvfb xauth
+  help2man man-db bash-completion
+  dpkg-dev lintian desktop-file-utils appstream
 )
 
 missing=()

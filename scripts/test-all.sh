@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test as CI does:
-#   1. a normal build (warnings are errors), all tests;
+#   1. a normal build (warnings are errors), all tests, and its Debian packages made and tried
+#      (scripts/test-package.sh);
 #   2. AddressSanitizer + UndefinedBehaviorSanitizer, all tests but the window's;
 #   3. ThreadSanitizer, the tests labelled "concurrency";
 #   4. clang with libFuzzer, each fuzz target for FUZZ_SECONDS (default 60).
@@ -21,6 +22,9 @@ step "normal build"
 cmake -S . -B build-ci/normal -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKFW_WERROR=ON
 cmake --build build-ci/normal -j"$jobs"
 ctest --test-dir build-ci/normal -j"$jobs" --timeout 600
+
+step "Debian packages of the normal build"
+./scripts/test-package.sh build-ci/normal
 
 step "address and undefined-behaviour sanitizers"
 cmake -S . -B build-ci/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKFW_WERROR=ON \

@@ -1,10 +1,9 @@
 // kfwupdate-gui: the desktop program. Choose the ports, connect to the module, choose an image
 // file and update.
 //
-// Options: "-log" anywhere on the command line writes the trace of every message sent and
-// received (see TraceFilePath); "--simulator", or KFW_SIMULATOR=1, lists a simulated QX-412 among
-// the ports, to try the program without a module.
+// Options: see kHelp below, which --help prints.
 #include <QApplication>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -20,6 +19,46 @@
 
 namespace {
 
+// One option a line, its text from column 20: help2man turns this into the manual page.
+constexpr const char* kHelp = R"(Usage: kfwupdate-gui [OPTIONS]
+
+Replaces the firmware of a Korvex QX-412 MIDI module over MIDI, from a window: choose the
+ports ("Transmit to" and "Receive from"), Connect, Find image (a .kfw file), Update. The
+chosen ports are remembered for the next start.
+
+Options:
+  -log              write a trace of every message sent and received; any argument that
+                    holds -log switches it on. The trace goes to $KFW_TRACE_FILE, else
+                    kfwupdate-trace.txt in the current directory
+  --simulator       list the built-in simulated module "Simulated QX-412" among the ports,
+                    to try the program without a module
+  -h, --help        show this help
+  --version         show the version
+Qt's own options are taken as well, for example -platform offscreen.
+
+Exit status:
+  0                 the window was closed
+  1                 there is no MIDI input or no MIDI output at all (the window says so
+                    first), or the MIDI service failed
+
+Environment:
+  KFW_SIMULATOR     1 (or yes, true) lists the simulated module, as --simulator does
+  KFW_TRACE_FILE    where -log writes the trace
+  XDG_CONFIG_HOME   the folder of kfwupdate/ports.conf, else ~/.config
+
+Files:
+  $XDG_CONFIG_HOME/kfwupdate/ports.conf
+                    the chosen ports, remembered between starts; anything there but a
+                    regular file of at most 4 KiB is taken as corrupt and replaced at the
+                    next save
+  kfwupdate-trace.txt
+                    the trace, with -log, when KFW_TRACE_FILE names no other file
+
+Examples:
+  kfwupdate-gui --simulator
+  kfwupdate-gui -log
+)";
+
 bool HasOption(int argc, char** argv, const char* option) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], option) == 0) return true;
@@ -30,6 +69,15 @@ bool HasOption(int argc, char** argv, const char* option) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Answered before Qt starts, so that they work without a display.
+  if (HasOption(argc, argv, "--help") || HasOption(argc, argv, "-h")) {
+    std::fputs(kHelp, stdout);
+    return 0;
+  }
+  if (HasOption(argc, argv, "--version")) {
+    std::printf("kfwupdate-gui %s\n", KFW_VERSION);
+    return 0;
+  }
   // Read before Qt takes its own options out of the arguments.
   const bool simulator =
       HasOption(argc, argv, "--simulator") || kfw::SimulatorRequestedByEnvironment();

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -113,6 +116,136 @@ TEST(CliCheck, FileThatCannotBeReadHasItsOwnStatus) {
   EXPECT_EQ(result.err, "Can't open file " + missing + " for reading\n");
 }
 
+struct InspectCase {
+  const char* name;
+  std::vector<uint8_t> file;
+  std::vector<std::string> identifiers;
+  int status;                      // check's, for the same file and identifiers
+  std::vector<std::string> lines;  // among the report's lines, in this order
+};
+
+TEST(CliInspect, ShowsTheRecordsInPlayOrderAndWhereABadFileGoesWrong) {
+  const std::vector<uint8_t> data = Firmware(64, 1, 3);
+  std::vector<uint8_t> badCrc = ImageWriter::Version0().Delay(20).Image(1, 3, data).End().Bytes();
+  badCrc[1] ^= 0xFF;
+  std::vector<uint8_t> resetFour = ImageWriter::Version0().Delay(20).Reset(3).End().Bytes();
+  resetFour[6] = 4;
+  FixImageCrc(resetFour);
+  const std::vector<InspectCase> cases = {
+      {"every record, for the module",
+       ImageWriter::Version1(kSimCompany, kSimProduct)
+           .Delay(20)
+           .NoOp()
+           .Reset(1)
+           .Image(1, 3, data)
+           .End()
+           .Raw(std::vector<uint8_t>{0x00, 0xFF})
+           .Bytes(),
+       {"--company", "0x0021", "--product", "0x0A"},
+       kOk,
+       {"Format version: 1", "Company: 0x0021", "Product: 0x0A",
+        "     #  offset  type   arguments               data",
+        "     1       6  delay  20 ticks (2.0 s)", "     2       8  noop",
+        "     3       9  reset  argument 1",
+        "     4      11  image  version 1.3             64 bytes at offset 16",
+        "     5      80  end", "After the end record: 2 bytes", "Result: No error (0)"}},
+      {"version 0, an exempt version",
+       ImageWriter::Version0().Image(0x7F, 1, data).End().Bytes(),
+       {},
+       kOk,
+       {"Company: 0x7F7F (a version-0 file is for any module)",
+        "     1       3  image  version 127.1 (not compared)  64 bytes at offset 8",
+        "Result: No error (0)"}},
+      {"before a module answered",
+       ImageWriter::Version1(kSimCompany, kSimProduct).Image(1, 3, data).End().Bytes(),
+       {},
+       kProductMismatch,
+       {"     2      75  end",
+        "Fault: the file is for product 0x0A, and no module has answered (0x7F); give the "
+        "module's --company and --product",
+        "Result: Update file's product ID mismatched with device (16)"}},
+      {"another company",
+       ImageWriter::Version1(0x0022, kSimProduct).Image(1, 3, data).End().Bytes(),
+       {"--company", "33", "--product", "10"},
+       kCompanyMismatch,
+       {"Fault: the file is for company 0x0022; the module's is 0x0021"}},
+      {"a wrong CRC, the records still shown",
+       badCrc,
+       {},
+       kImageCrcError,
+       {"     1       3  delay  20 ticks (2.0 s)", "     3      74  end",
+        "Result: Update file CRC error (2)"}},
+      {"a reset argument of 4",
+       resetFour,
+       {},
+       kImageCorrupt,
+       {"     1       3  delay  20 ticks (2.0 s)",
+        "Fault: record 2 (reset) at offset 5: argument 4 at offset 6; a reset takes 0 to 3",
+        "Result: Update file image corrupt (3)"}},
+      {"data SysEx cannot carry",
+       ImageWriter::Version0().Delay(1).Image(1, 3, EightBitFirmware(64)).End().Bytes(),
+       {},
+       kImageCorrupt,
+       {"Fault: record 2 (image) at offset 5: data byte 0xC0 at offset 71 is above 0x7F, which "
+        "SysEx cannot carry"}},
+      {"no end record",
+       ImageWriter::Version0().Delay(3).NoOp().Bytes(),
+       {},
+       kImageCorrupt,
+       {"     2       5  noop",
+        "Fault: the file ends at offset 6, after record 2, without an end record"}},
+      {"version 2",
+       std::vector<uint8_t>{0x02, 0x00, 0x00, 0xFF},
+       {},
+       kUnknownImageVersion,
+       {"File: ", "Format version: 2",
+        "Fault: format version 2 at offset 0; this program knows versions 0 and 1",
+        "Result: Unknown update file version (4)"}},
+      {"empty file",
+       {},
+       {},
+       kImageCorrupt,
+       {"Fault: the file holds 0 bytes; an image file has at least 4"}},
+  };
+  for (const InspectCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> words = {WriteFile("inspect.kfw", c.file)};
+    words.insert(words.end(), c.identifiers.begin(), c.identifiers.end());
+    std::vector<std::string> argv = {kProgram, "inspect"};
+    argv.insert(argv.end(), words.begin(), words.end());
+    const test::ProcessResult result = RunProgram(argv);
+    EXPECT_EQ(result.exitStatus, c.status);
+    EXPECT_EQ(result.err, "");
+    size_t from = 0;
+    for (const std::string& line : c.lines) {
+      const size_t at = result.out.find(line + (line == "File: " ? "" : "\n"), from);
+      EXPECT_NE(at, std::string::npos) << "missing or out of order: " << line << "\n" << result.out;
+      if (at != std::string::npos) from = at + line.size();
+    }
+    // The result's text is the one `check` prints, and the status the same.
+    argv[1] = "check";
+    const test::ProcessResult checked = RunProgram(argv);
+    EXPECT_EQ(checked.exitStatus, result.exitStatus);
+    EXPECT_NE(result.out.find("Result: " +
+                              std::string(ResultText(static_cast<ResultCode>(checked.exitStatus)))),
+              std::string::npos);
+  }
+}
+
+TEST(CliInspect, AFileThatCannotBeReadOrAMistakeHasItsOwnStatus) {
+  const std::string missing = (ScratchDirectory() / "missing.kfw").string();
+  const test::ProcessResult result = RunProgram({kProgram, "inspect", missing});
+  EXPECT_EQ(result.exitStatus, 66);
+  EXPECT_EQ(result.err, "Can't open file " + missing + " for reading\n");
+  EXPECT_EQ(result.out, "");
+  for (const std::vector<std::string>& words :
+       {std::vector<std::string>{}, {"a.kfw", "b.kfw"}, {"a.kfw", "--product", "0x100"}}) {
+    std::vector<std::string> argv = {kProgram, "inspect"};
+    argv.insert(argv.end(), words.begin(), words.end());
+    EXPECT_EQ(RunProgram(argv).exitStatus, 64) << testing::PrintToString(words);
+  }
+}
+
 TEST(CliFiles, WhatIsNotARegularFileIsRefusedWithoutWaiting) {
   const std::filesystem::path dir = ScratchDirectory() / "special";
   std::filesystem::remove_all(dir);
@@ -202,6 +335,91 @@ TEST(CliHelp, EveryCommandHasHelpWithAnExample) {
   const test::ProcessResult version = RunProgram({kProgram, "--version"});
   EXPECT_EQ(version.exitStatus, 0);
   EXPECT_EQ(version.out.rfind("kfwupdate ", 0), 0u);
+}
+
+// The program's help says which options every command takes and which only some do; the man page
+// and the bash completion are made from it. Each command is asked whether it takes each option:
+// an option it takes lets the parser reach the unknown option put after it.
+TEST(CliHelp, EveryCommandTakesTheOptionsTheHelpGivesItAndNoOther) {
+  const std::string help = RunProgram({kProgram, "--help"}).out;
+  std::vector<std::string> commands;
+  std::istringstream lines(help);
+  std::string line;
+  while (std::getline(lines, line) && line != "Commands:") {
+  }
+  while (std::getline(lines, line) && !line.empty()) {
+    commands.push_back(line.substr(2, line.find(' ', 2) - 2));
+  }
+  ASSERT_GE(commands.size(), 7u) << help;
+
+  // Each option of the "Options:" part, with the commands the heading above it names.
+  struct Scope {
+    std::string option;
+    bool takesValue;
+    std::vector<std::string> commands;  // empty: every command
+  };
+  std::vector<Scope> scopes;
+  std::vector<std::string> named;
+  bool inOptions = false, everyCommand = false;
+  while (std::getline(lines, line)) {
+    if (line == "Options:") {
+      inOptions = true;
+    } else if (!inOptions) {
+      continue;
+    } else if (line.empty() || line == "Without a command:") {
+      break;
+    } else if (line == "Every command takes:") {
+      everyCommand = true;
+      named.clear();
+    } else if (line.rfind(" also take:") == line.size() - 11) {
+      everyCommand = false;
+      named.clear();
+      std::istringstream words(line.substr(0, line.size() - 11));
+      for (std::string word; words >> word;) {
+        if (word.back() == ',') word.pop_back();
+        if (word != "and") named.push_back(word);
+      }
+    } else if (line.rfind("  -", 0) == 0) {
+      ASSERT_TRUE(everyCommand || !named.empty()) << "no heading above " << line;
+      std::istringstream words(line);
+      for (std::string word; words >> word && word[0] == '-';) {
+        const bool more = word.back() == ',';
+        if (more) word.pop_back();
+        std::string next;
+        const bool takesValue =
+            !more && (words >> next) && std::isupper(static_cast<unsigned char>(next[0]));
+        scopes.push_back({word, takesValue, named});
+        if (!more) break;
+      }
+    }
+  }
+  ASSERT_FALSE(scopes.empty()) << help;
+
+  const std::string stopper = "--kfw-no-such-option";
+  for (const Scope& scope : scopes) {
+    for (const std::string& command : commands) {
+      SCOPED_TRACE(command + " " + scope.option);
+      const bool given =
+          scope.commands.empty() ||
+          std::find(scope.commands.begin(), scope.commands.end(), command) != scope.commands.end();
+      std::vector<std::string> argv = {kProgram, command, scope.option};
+      if (scope.takesValue) argv.push_back((ScratchDirectory() / "scope-trace.txt").string());
+      argv.push_back(stopper);
+      const test::ProcessResult result = RunProgram(argv);
+      if (scope.option == "-h" || scope.option == "--help") {
+        EXPECT_EQ(result.exitStatus, 0);
+        EXPECT_EQ(result.out.rfind("Usage: kfwupdate " + command, 0), 0u) << result.out;
+        continue;
+      }
+      EXPECT_EQ(result.exitStatus, 64);
+      const std::string refused = "unknown option " + scope.option + "\n";
+      EXPECT_NE(result.err.find(given ? "unknown option " + stopper + "\n" : refused),
+                std::string::npos)
+          << (given ? "the help gives it this option, but it refuses it: "
+                    : "it takes this option, but the help does not say so: ")
+          << result.err;
+    }
+  }
 }
 
 TEST(CliHelp, TheTraceGoesWhereTheHelpSays) {
