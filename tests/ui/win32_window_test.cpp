@@ -329,6 +329,10 @@ class ScriptedRunner final : public DialogRunner {
     std::string text;
     UINT type;
     bool operator==(const Box&) const = default;
+    friend void PrintTo(const Box& box, std::ostream* out) {
+      *out << "{owner " << box.owner << ", \"" << box.caption << "\", \"" << box.text
+           << "\", type 0x" << std::hex << box.type << std::dec << "}";
+    }
   };
 
   int RunMessageBox(HWND owner, const std::wstring& text, const std::wstring& caption,
