@@ -2,7 +2,6 @@
 // module answering at once through the scriptable device (so device calls can be made to fail);
 // waits run in virtual time.
 #include "ui/logic/main_window_logic.h"
-#include "ui/logic/program_options.h"
 
 #include <gtest/gtest.h>
 
@@ -20,6 +19,7 @@
 #include "tests/support/doubles.h"
 #include "tests/support/in_child.h"
 #include "tests/support/test_device.h"
+#include "ui/logic/program_options.h"
 
 namespace kfw {
 namespace {
