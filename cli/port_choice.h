@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "midi/port_layer.h"
+#include "midi/device.h"
 
 namespace kfw::cli {
 
@@ -26,7 +26,7 @@ class PortChoice {
   bool ResolveOutput(const std::string& word, int32_t& position, std::string& error) const;
 
  private:
-  std::unique_ptr<PortsDeviceLayer> layer_;
+  std::unique_ptr<MidiDeviceLayer> layer_;
 };
 
 bool NamesSimulator(const std::string& word);

@@ -125,6 +125,9 @@ bool OpenPorts(int32_t inputDevice, int32_t outputDevice) {
   }
   result = MidiInAddBuffer(input, &inputHeader, sizeof(MidiHdr));
   if (result != kMmNoError) {
+    // A prepared header must be unprepared before its memory goes (WinMM's own header goes with
+    // the closed input); not queued, it can be at once.
+    MidiInUnprepareHeader(input, &inputHeader, sizeof(MidiHdr));
     CloseFailedInput(input);
     ShowOpenFailure("midiInAddBuffer returned %.8lx\n", result);
     return false;

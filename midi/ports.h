@@ -64,8 +64,8 @@ const std::vector<std::string>& InputPortNames();
 const std::vector<std::string>& OutputPortNames();
 
 // Opens the input (with the reception callback and buffer) and the output; false, after its
-// message, with nothing left running and the input closed again (its buffer handed back first,
-// so a failing output open does not leave the input device held).
+// message, with nothing left running and the input closed again (its buffer handed back and
+// unprepared first, so a failing output open does not leave the input device held).
 bool OpenPorts(int32_t inputDevice, int32_t outputDevice);
 // Closes both; harmless when nothing is open. Every result is ignored.
 void ClosePorts();

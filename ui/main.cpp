@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
 
   kfw::BackendOptions options;
   if (simulator) options.extraBackends.push_back(std::make_unique<kfw::SimulatedModulePorts>());
-  std::unique_ptr<kfw::PortsDeviceLayer> layer = kfw::MakeStandardDeviceLayer(std::move(options));
+  std::unique_ptr<kfw::MidiDeviceLayer> layer = kfw::MakeStandardDeviceLayer(std::move(options));
   kfw::InstallMidiDeviceLayer(layer.get());
   kfw::FilePortSettingsStore settings;
   kfw::InstallPortSettingsStore(&settings);

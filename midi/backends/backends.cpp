@@ -4,7 +4,11 @@
 #include <cctype>
 #include <cstdlib>
 
-#ifndef _WIN32
+#include "midi/combined_layer.h"
+
+#ifdef _WIN32
+#include "midi/backends/winmm_layer.h"
+#else
 #include "midi/backends/raw_backend.h"
 #endif
 #ifdef KFW_HAVE_RTMIDI
@@ -55,17 +59,30 @@ constexpr const char* kSimulatorBackendName = "simulator";
 
 }  // namespace
 
-std::unique_ptr<PortsDeviceLayer> MakeStandardDeviceLayer(BackendOptions options) {
+std::unique_ptr<MidiDeviceLayer> MakeStandardDeviceLayer(BackendOptions options) {
   auto layer = std::make_unique<PortsDeviceLayer>();
   for (const BackendEntry& entry : kBackends) {
     if (entry.wanted(options)) layer->AddBackend(entry.make(options));
   }
   for (auto& backend : options.extraBackends) layer->AddBackend(std::move(backend));
+#ifdef _WIN32
+  // WinMM is a device layer of its own, not a byte stream: the port layer's devices are numbered
+  // on after WinMM's.
+  if (options.systemBackends) {
+    std::vector<std::unique_ptr<MidiDeviceLayer>> parts;
+    parts.push_back(MakeWinMmDeviceLayer());
+    parts.push_back(std::move(layer));
+    return std::make_unique<CombinedDeviceLayer>(std::move(parts));
+  }
+#endif
   return layer;
 }
 
 std::vector<std::string> CompiledBackendNames() {
   std::vector<std::string> names;
+#ifdef _WIN32
+  names.emplace_back("WinMM");
+#endif
   for (const BackendEntry& entry : kBackends) names.emplace_back(entry.name);
   names.emplace_back(kSimulatorBackendName);
   return names;

@@ -13,7 +13,7 @@ struct BackendOptions {
   // Raw MIDI device files or terminals to list besides the ALSA rawmidi devices found under
   // /dev/snd; each path serves as both an input and an output.
   std::vector<std::string> rawDevicePaths;
-  // Off in tests that must not touch the machine's ALSA or JACK.
+  // Off in tests that must not touch the machine's ALSA, JACK or WinMM devices.
   bool systemBackends = true;
   // Appended after the system backends, in order: the simulated module's ports, when the user
   // asked for them.
@@ -22,8 +22,9 @@ struct BackendOptions {
 
 // The device layer of a running program: on Linux the ALSA sequencer and JACK (through RtMidi),
 // then raw MIDI devices, then the extra backends. Backends that cannot start (no ALSA sequencer,
-// no JACK server) list no ports.
-std::unique_ptr<PortsDeviceLayer> MakeStandardDeviceLayer(BackendOptions options);
+// no JACK server) list no ports. On Windows WinMM's devices, numbered as WinMM numbers them, then
+// the extra backends' ports.
+std::unique_ptr<MidiDeviceLayer> MakeStandardDeviceLayer(BackendOptions options);
 
 // The names of the backends compiled in, for --version and diagnostics.
 std::vector<std::string> CompiledBackendNames();

@@ -1,11 +1,4 @@
-#ifdef _WIN32
-
 #include "midi/backends/winmm_layer.h"
-
-// clang-format off
-#include <windows.h>
-#include <mmsystem.h>
-// clang-format on
 
 #include <algorithm>
 #include <map>
@@ -17,34 +10,29 @@ namespace kfw {
 
 namespace {
 
-// WinMM's MIDIHDR and ours differ in layout, so each of our headers gets a WinMM header of its
-// own, from its preparation to its unpreparation. Both point at the caller's bytes; only the byte
-// count and the flags are copied back. The flag bits are WinMM's (MHDR_DONE, MHDR_PREPARED,
-// MHDR_INQUEUE) in both.
-struct HeaderPair {
-  MidiHdr* ours;
-  MIDIHDR theirs;
-};
-
+// Each of our headers gets a WinMM header of its own, from its preparation to its unpreparation:
+// WinMM keeps a pointer to the header it was given until it hands it back, so ours (whose layout
+// differs) cannot be given. Both point at the caller's bytes; only the byte count and the flags are
+// copied back. The flag bits are WinMM's (MHDR_DONE, MHDR_PREPARED, MHDR_INQUEUE) in both.
 class HeaderTable {
  public:
-  MIDIHDR* Add(MidiHdr* ours) {
+  WinMmHdr* Add(MidiHdr* ours) {
     std::lock_guard lock(mutex_);
-    auto& pair = headers_[ours];
-    if (!pair) pair = std::make_unique<HeaderPair>();
-    pair->ours = ours;
-    pair->theirs = MIDIHDR{};
-    pair->theirs.lpData = reinterpret_cast<LPSTR>(ours->lpData);
-    pair->theirs.dwBufferLength = ours->dwBufferLength;
-    pair->theirs.dwBytesRecorded = ours->dwBytesRecorded;
-    pair->theirs.dwUser = reinterpret_cast<DWORD_PTR>(ours);
-    return &pair->theirs;
+    auto& theirs = headers_[ours];
+    if (!theirs) theirs = std::make_unique<WinMmHdr>();
+    *theirs = WinMmHdr{};
+    theirs->lpData = ours->lpData;
+    theirs->dwBufferLength = ours->dwBufferLength;
+    theirs->dwBytesRecorded = ours->dwBytesRecorded;
+    // How the callback finds ours again.
+    theirs->dwUser = reinterpret_cast<uintptr_t>(ours);
+    return theirs.get();
   }
 
-  MIDIHDR* Find(MidiHdr* ours) {
+  WinMmHdr* Find(MidiHdr* ours) {
     std::lock_guard lock(mutex_);
     auto found = headers_.find(ours);
-    return found == headers_.end() ? nullptr : &found->second->theirs;
+    return found == headers_.end() ? nullptr : found->second.get();
   }
 
   void Remove(MidiHdr* ours) {
@@ -52,220 +40,215 @@ class HeaderTable {
     headers_.erase(ours);
   }
 
-  bool Empty() {
-    std::lock_guard lock(mutex_);
-    return headers_.empty();
-  }
-
  private:
   std::mutex mutex_;
-  std::map<MidiHdr*, std::unique_ptr<HeaderPair>> headers_;
+  std::map<MidiHdr*, std::unique_ptr<WinMmHdr>> headers_;
 };
 
-void CopyBack(const MIDIHDR& theirs, MidiHdr* ours) {
+void CopyBack(const WinMmHdr& theirs, MidiHdr* ours) {
   ours->dwBytesRecorded = theirs.dwBytesRecorded;
   ours->dwFlags = theirs.dwFlags & (kMhdrDone | kMhdrPrepared | kMhdrInQueue);
 }
 
 struct WinMmInput final : MidiInDevice {
-  HMIDIIN handle = nullptr;
+  WinMmApi::Handle handle = 0;
   MidiInProc callback = nullptr;
   uintptr_t instance = 0;
   HeaderTable headers;
 };
 
 struct WinMmOutput final : MidiOutDevice {
-  HMIDIOUT handle = nullptr;
+  WinMmApi::Handle handle = 0;
   HeaderTable headers;
 };
 
-// WinMM's input callback, on WinMM's thread: passes each message on with our header in place of
-// WinMM's. The program's callback may queue the buffer again from inside the call, as WinMM
-// allows for midiInAddBuffer.
-void CALLBACK InputCallback(HMIDIIN, UINT message, DWORD_PTR instance, DWORD_PTR param1,
-                            DWORD_PTR param2) {
+// WinMM's input callback, on WinMM's thread: passes each message on with our handle, and with our
+// header in place of WinMM's. The program's callback may queue the buffer again from inside the
+// call, as WinMM allows for midiInAddBuffer.
+void InputCallback(WinMmApi::Handle, uint32_t message, uintptr_t instance, uintptr_t param1,
+                   uintptr_t param2) {
   auto* input = reinterpret_cast<WinMmInput*>(instance);
   if (!input || !input->callback) return;
-  if (message == MIM_LONGDATA || message == MIM_LONGERROR) {
-    auto* theirs = reinterpret_cast<MIDIHDR*>(param1);
-    auto* ours = reinterpret_cast<MidiHdr*>(theirs->dwUser);
+  if (message == kMimLongData || message == kMimLongError) {
+    auto* theirs = reinterpret_cast<WinMmHdr*>(param1);
+    auto* ours = theirs ? reinterpret_cast<MidiHdr*>(theirs->dwUser) : nullptr;
+    if (!ours) return;
     CopyBack(*theirs, ours);
-    param1 = reinterpret_cast<DWORD_PTR>(ours);
+    param1 = reinterpret_cast<uintptr_t>(ours);
   }
   input->callback(input, message, input->instance, param1, param2);
 }
 
 class WinMmDeviceLayer final : public MidiDeviceLayer {
  public:
-  uint32_t InGetNumDevs() override { return midiInGetNumDevs(); }
+  explicit WinMmDeviceLayer(std::unique_ptr<WinMmApi> api) : api_(std::move(api)) {}
+
+  uint32_t InGetNumDevs() override { return api_->InGetNumDevs(); }
 
   MmResult InGetDevCaps(uint32_t device, std::string& name) override {
-    MIDIINCAPSA caps{};
-    const MMRESULT result = midiInGetDevCapsA(device, &caps, sizeof caps);
-    if (result == MMSYSERR_NOERROR) name = caps.szPname;
-    return result;
+    return api_->InGetDevCaps(device, name);
   }
 
   MmResult InOpen(HMidiIn* handle, uint32_t device, MidiInProc callback, uintptr_t instance,
                   uint32_t flags) override {
-    if (!handle) return MMSYSERR_INVALPARAM;
-    if (flags != kCallbackFunction || !callback) return MMSYSERR_INVALFLAG;
+    if (!handle) return kMmInvalidParameter;
+    if (flags != kCallbackFunction || !callback) return kMmInvalidFlag;
     auto input = std::make_unique<WinMmInput>();
     input->callback = callback;
     input->instance = instance;
-    const MMRESULT result =
-        midiInOpen(&input->handle, device, reinterpret_cast<DWORD_PTR>(&InputCallback),
-                   reinterpret_cast<DWORD_PTR>(input.get()), CALLBACK_FUNCTION);
-    if (result != MMSYSERR_NOERROR) return result;
+    const MmResult result =
+        api_->InOpen(&input->handle, device, &InputCallback,
+                     reinterpret_cast<uintptr_t>(input.get()), kCallbackFunction);
+    if (result != kMmNoError) return result;
     *handle = input.get();
     std::lock_guard lock(mutex_);
     inputs_.push_back(std::move(input));
-    return MMSYSERR_NOERROR;
+    return kMmNoError;
   }
 
   MmResult InPrepareHeader(HMidiIn handle, MidiHdr* header, uint32_t size) override {
     WinMmInput* input = FindInput(handle);
-    if (!input) return MMSYSERR_INVALHANDLE;
-    if (!header || size != sizeof(MidiHdr)) return MMSYSERR_INVALPARAM;
-    MIDIHDR* theirs = input->headers.Add(header);
-    const MMRESULT result = midiInPrepareHeader(input->handle, theirs, sizeof(MIDIHDR));
-    if (result != MMSYSERR_NOERROR) {
+    if (!input) return kMmInvalidHandle;
+    if (!header || size != sizeof(MidiHdr)) return kMmInvalidParameter;
+    WinMmHdr* theirs = input->headers.Add(header);
+    const MmResult result = api_->InPrepareHeader(input->handle, theirs);
+    if (result != kMmNoError) {
       input->headers.Remove(header);
       return result;
     }
     CopyBack(*theirs, header);
-    return MMSYSERR_NOERROR;
+    return kMmNoError;
   }
 
   MmResult InUnprepareHeader(HMidiIn handle, MidiHdr* header, uint32_t size) override {
     WinMmInput* input = FindInput(handle);
-    if (!input) return MMSYSERR_INVALHANDLE;
-    if (!header || size != sizeof(MidiHdr)) return MMSYSERR_INVALPARAM;
-    MIDIHDR* theirs = input->headers.Find(header);
-    if (!theirs) return MMSYSERR_NOERROR;  // never prepared: nothing to undo
-    const MMRESULT result = midiInUnprepareHeader(input->handle, theirs, sizeof(MIDIHDR));
+    if (!input) return kMmInvalidHandle;
+    if (!header || size != sizeof(MidiHdr)) return kMmInvalidParameter;
+    WinMmHdr* theirs = input->headers.Find(header);
+    if (!theirs) return kMmNoError;  // never prepared: nothing to undo
+    const MmResult result = api_->InUnprepareHeader(input->handle, theirs);
     CopyBack(*theirs, header);
-    if (result == MMSYSERR_NOERROR) input->headers.Remove(header);
+    if (result == kMmNoError) input->headers.Remove(header);
     return result;
   }
 
   MmResult InAddBuffer(HMidiIn handle, MidiHdr* header, uint32_t size) override {
     WinMmInput* input = FindInput(handle);
-    if (!input) return MMSYSERR_INVALHANDLE;
-    if (!header || size != sizeof(MidiHdr)) return MMSYSERR_INVALPARAM;
-    MIDIHDR* theirs = input->headers.Find(header);
-    if (!theirs) return MIDIERR_UNPREPARED;
+    if (!input) return kMmInvalidHandle;
+    if (!header || size != sizeof(MidiHdr)) return kMmInvalidParameter;
+    WinMmHdr* theirs = input->headers.Find(header);
+    if (!theirs) return kMidiErrUnprepared;
     theirs->dwBytesRecorded = 0;
     header->dwBytesRecorded = 0;
-    const MMRESULT result = midiInAddBuffer(input->handle, theirs, sizeof(MIDIHDR));
+    const MmResult result = api_->InAddBuffer(input->handle, theirs);
     // WinMM may hand the buffer back on its own thread before this returns; the flags copied
     // here would then be stale, so only a failure copies them.
-    if (result != MMSYSERR_NOERROR) CopyBack(*theirs, header);
+    if (result != kMmNoError) CopyBack(*theirs, header);
     return result;
   }
 
   MmResult InStart(HMidiIn handle) override {
     WinMmInput* input = FindInput(handle);
-    return input ? midiInStart(input->handle) : MMSYSERR_INVALHANDLE;
+    return input ? api_->InStart(input->handle) : kMmInvalidHandle;
   }
 
   MmResult InStop(HMidiIn handle) override {
     WinMmInput* input = FindInput(handle);
-    return input ? midiInStop(input->handle) : MMSYSERR_INVALHANDLE;
+    return input ? api_->InStop(input->handle) : kMmInvalidHandle;
   }
 
   MmResult InReset(HMidiIn handle) override {
     WinMmInput* input = FindInput(handle);
-    return input ? midiInReset(input->handle) : MMSYSERR_INVALHANDLE;
+    return input ? api_->InReset(input->handle) : kMmInvalidHandle;
   }
 
   MmResult InClose(HMidiIn handle) override {
     WinMmInput* input = FindInput(handle);
-    if (!input) return MMSYSERR_INVALHANDLE;
-    const MMRESULT result = midiInClose(input->handle);
-    if (result != MMSYSERR_NOERROR) return result;
+    if (!input) return kMmInvalidHandle;
+    const MmResult result = api_->InClose(input->handle);
+    if (result != kMmNoError) return result;
     // No callback comes after a successful close.
     std::lock_guard lock(mutex_);
     std::erase_if(inputs_, [input](const auto& open) { return open.get() == input; });
-    return MMSYSERR_NOERROR;
+    return kMmNoError;
   }
 
-  uint32_t OutGetNumDevs() override { return midiOutGetNumDevs(); }
+  uint32_t OutGetNumDevs() override { return api_->OutGetNumDevs(); }
 
   MmResult OutGetDevCaps(uint32_t device, std::string& name) override {
-    MIDIOUTCAPSA caps{};
-    const MMRESULT result = midiOutGetDevCapsA(device, &caps, sizeof caps);
-    if (result == MMSYSERR_NOERROR) name = caps.szPname;
-    return result;
+    return api_->OutGetDevCaps(device, name);
   }
 
-  MmResult OutOpen(HMidiOut* handle, uint32_t device, uintptr_t callback, uintptr_t instance,
+  // Only without a callback, as the program opens its output: a callback would be handed WinMM's
+  // headers, not ours, so one must pass through a function of this layer as the input's does.
+  MmResult OutOpen(HMidiOut* handle, uint32_t device, uintptr_t, uintptr_t instance,
                    uint32_t flags) override {
-    if (!handle) return MMSYSERR_INVALPARAM;
+    if (!handle) return kMmInvalidParameter;
+    if (flags != kCallbackNull) return kMmInvalidFlag;
     auto output = std::make_unique<WinMmOutput>();
-    const MMRESULT result = midiOutOpen(&output->handle, device, callback, instance, flags);
-    if (result != MMSYSERR_NOERROR) return result;
+    const MmResult result = api_->OutOpen(&output->handle, device, nullptr, instance, flags);
+    if (result != kMmNoError) return result;
     *handle = output.get();
     std::lock_guard lock(mutex_);
     outputs_.push_back(std::move(output));
-    return MMSYSERR_NOERROR;
+    return kMmNoError;
   }
 
   MmResult OutPrepareHeader(HMidiOut handle, MidiHdr* header, uint32_t size) override {
     WinMmOutput* output = FindOutput(handle);
-    if (!output) return MMSYSERR_INVALHANDLE;
-    if (!header || size != sizeof(MidiHdr)) return MMSYSERR_INVALPARAM;
-    MIDIHDR* theirs = output->headers.Add(header);
-    const MMRESULT result = midiOutPrepareHeader(output->handle, theirs, sizeof(MIDIHDR));
-    if (result != MMSYSERR_NOERROR) {
+    if (!output) return kMmInvalidHandle;
+    if (!header || size != sizeof(MidiHdr)) return kMmInvalidParameter;
+    WinMmHdr* theirs = output->headers.Add(header);
+    const MmResult result = api_->OutPrepareHeader(output->handle, theirs);
+    if (result != kMmNoError) {
       output->headers.Remove(header);
       return result;
     }
     CopyBack(*theirs, header);
-    return MMSYSERR_NOERROR;
+    return kMmNoError;
   }
 
-  // MIDIERR_STILLPLAYING while WinMM still sends the message: the caller repeats, boundedly.
+  // kMidiErrStillPlaying while WinMM still sends the message: the caller repeats, boundedly.
   MmResult OutUnprepareHeader(HMidiOut handle, MidiHdr* header, uint32_t size) override {
     WinMmOutput* output = FindOutput(handle);
-    if (!output) return MMSYSERR_INVALHANDLE;
-    if (!header || size != sizeof(MidiHdr)) return MMSYSERR_INVALPARAM;
-    MIDIHDR* theirs = output->headers.Find(header);
-    if (!theirs) return MMSYSERR_NOERROR;
-    const MMRESULT result = midiOutUnprepareHeader(output->handle, theirs, sizeof(MIDIHDR));
+    if (!output) return kMmInvalidHandle;
+    if (!header || size != sizeof(MidiHdr)) return kMmInvalidParameter;
+    WinMmHdr* theirs = output->headers.Find(header);
+    if (!theirs) return kMmNoError;
+    const MmResult result = api_->OutUnprepareHeader(output->handle, theirs);
     CopyBack(*theirs, header);
-    if (result == MMSYSERR_NOERROR) output->headers.Remove(header);
+    if (result == kMmNoError) output->headers.Remove(header);
     return result;
   }
 
   MmResult OutLongMsg(HMidiOut handle, MidiHdr* header, uint32_t size) override {
     WinMmOutput* output = FindOutput(handle);
-    if (!output) return MMSYSERR_INVALHANDLE;
-    if (!header || size != sizeof(MidiHdr)) return MMSYSERR_INVALPARAM;
-    MIDIHDR* theirs = output->headers.Find(header);
-    if (!theirs) return MIDIERR_UNPREPARED;
-    const MMRESULT result = midiOutLongMsg(output->handle, theirs, sizeof(MIDIHDR));
+    if (!output) return kMmInvalidHandle;
+    if (!header || size != sizeof(MidiHdr)) return kMmInvalidParameter;
+    WinMmHdr* theirs = output->headers.Find(header);
+    if (!theirs) return kMidiErrUnprepared;
+    const MmResult result = api_->OutLongMsg(output->handle, theirs);
     CopyBack(*theirs, header);
     return result;
   }
 
   MmResult OutClose(HMidiOut handle) override {
     WinMmOutput* output = FindOutput(handle);
-    if (!output) return MMSYSERR_INVALHANDLE;
-    const MMRESULT result = midiOutClose(output->handle);
-    if (result != MMSYSERR_NOERROR) return result;
+    if (!output) return kMmInvalidHandle;
+    const MmResult result = api_->OutClose(output->handle);
+    if (result != kMmNoError) return result;
     std::lock_guard lock(mutex_);
     std::erase_if(outputs_, [output](const auto& open) { return open.get() == output; });
-    return MMSYSERR_NOERROR;
+    return kMmNoError;
   }
 
   // WinMM has no call that tells this, and no driver is known here to refuse a message as long
   // as the program sends (a program block of 16383 bytes at most, 16397 with its frame), so the
   // answer is no limit; a driver that does refuse one fails midiOutLongMsg as before.
   MmResult OutGetLargestMessage(HMidiOut handle, uint32_t& largest) override {
-    if (!FindOutput(handle)) return MMSYSERR_INVALHANDLE;
+    if (!FindOutput(handle)) return kMmInvalidHandle;
     largest = kNoMessageLimit;
-    return MMSYSERR_NOERROR;
+    return kMmNoError;
   }
 
  private:
@@ -285,6 +268,7 @@ class WinMmDeviceLayer final : public MidiDeviceLayer {
     return nullptr;
   }
 
+  std::unique_ptr<WinMmApi> api_;
   std::mutex mutex_;
   std::vector<std::unique_ptr<WinMmInput>> inputs_;
   std::vector<std::unique_ptr<WinMmOutput>> outputs_;
@@ -292,10 +276,14 @@ class WinMmDeviceLayer final : public MidiDeviceLayer {
 
 }  // namespace
 
-std::unique_ptr<MidiDeviceLayer> MakeWinMmDeviceLayer() {
-  return std::make_unique<WinMmDeviceLayer>();
+std::unique_ptr<MidiDeviceLayer> MakeWinMmDeviceLayer(std::unique_ptr<WinMmApi> api) {
+  return std::make_unique<WinMmDeviceLayer>(std::move(api));
 }
 
-}  // namespace kfw
-
+#ifdef _WIN32
+std::unique_ptr<MidiDeviceLayer> MakeWinMmDeviceLayer() {
+  return MakeWinMmDeviceLayer(MakeSystemWinMmApi());
+}
 #endif
+
+}  // namespace kfw
