@@ -13,11 +13,13 @@
 #include <tuple>
 
 #include "image/image_writer.h"
+#include "midi/backends/backends.h"
 #include "sim/module.h"
 #include "sim/timeline.h"
 #include "tests/support/doubles.h"
 #include "tests/support/in_child.h"
 #include "tests/support/test_device.h"
+#include "ui/logic/program_options.h"
 
 namespace kfw {
 namespace {
@@ -361,6 +363,32 @@ TEST_F(MainWindowLogicTest, AFifoAsTheImageIsRefusedWithoutWaitingForAWriter) {
       return std::string("not refused");
     return std::string();
   });
+}
+
+TEST(ProgramOptionsTest, LogIsATextAnywhereAndEachSwitchIsAWholeWord) {
+  struct Row {
+    std::vector<std::string> arguments;
+    bool trace;
+    bool simulator;
+  };
+  const Row rows[] = {
+      {{}, false, false},
+      {{"-log"}, true, false},
+      {{"/a", "-logfile"}, true, false},
+      {{"x-log"}, true, false},
+      {{"-", "log"}, false, false},
+      {{"-LOG", "--simulators", "--sim", "simulator"}, false, false},
+      {{"--simulator"}, false, true},
+      {{"-style", "fusion", "--simulator", "-log"}, true, true},
+  };
+  // KFW_SIMULATOR=1 in the environment asks for the simulator whatever the words say.
+  const bool fromEnvironment = SimulatorRequestedByEnvironment();
+  for (const Row& row : rows) {
+    const ProgramOptions options = ReadProgramOptions(row.arguments);
+    EXPECT_EQ(options.trace, row.trace) << testing::PrintToString(row.arguments);
+    EXPECT_EQ(options.simulator, row.simulator || fromEnvironment)
+        << testing::PrintToString(row.arguments);
+  }
 }
 
 }  // namespace

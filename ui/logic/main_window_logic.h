@@ -40,6 +40,7 @@ inline constexpr size_t kImageFileNameLimit = 248;
 inline constexpr const char* kSuccessCaption = "Firmware Firmware Update Utility";
 inline constexpr const char* kChooserTitle = "Korvex Firmware Update Utility file selector";
 inline constexpr const char* kChooserFilter = "Korvex Firmware Image (*.kfw)";
+inline constexpr const char* kChooserPattern = "*.kfw";
 
 // What the command logic needs of the window. Every call comes from the window's own thread. The
 // port lists and the Update button of PortListWindow are part of it.

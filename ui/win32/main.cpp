@@ -1,0 +1,75 @@
+// kfwupdate-gui.exe: the desktop program on Windows. Choose the ports, connect to the module,
+// choose an image file and update.
+//
+// Options: "-log" anywhere on the command line writes the trace of every message sent and
+// received to c:\trace.txt; "--simulator", or KFW_SIMULATOR=1, lists a simulated QX-412 among the
+// ports, to try the program without a module.
+#include <windows.h>
+// After windows.h, which they need.
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/report.h"
+#include "engine/progress.h"
+#include "midi/backends/backends.h"
+#include "midi/port_settings_registry.h"
+#include "midi/ports.h"
+#include "sim/ports.h"
+#include "ui/logic/program_options.h"
+#include "ui/win32/boxes.h"
+#include "ui/win32/main_window.h"
+#include "ui/win32/progress_window.h"
+#include "ui/win32/text.h"
+
+namespace {
+
+// The arguments after the program's own name, as UTF-8.
+std::vector<std::string> CommandLineArguments() {
+  std::vector<std::string> arguments;
+  int count = 0;
+  if (LPWSTR* words = CommandLineToArgvW(GetCommandLineW(), &count)) {
+    for (int i = 1; i < count; ++i) arguments.push_back(kfw::Utf8FromUtf16(words[i]));
+    LocalFree(words);
+  }
+  return arguments;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  const kfw::ProgramOptions options = kfw::ReadProgramOptions(CommandLineArguments());
+  if (options.trace) kfw::EnableTrace();
+
+  // The progress window's bar.
+  INITCOMMONCONTROLSEX commonControls{sizeof commonControls, ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&commonControls);
+
+  kfw::BackendOptions backends;
+  if (options.simulator) {
+    backends.extraBackends.push_back(std::make_unique<kfw::SimulatedModulePorts>());
+  }
+  const auto layer = kfw::MakeStandardDeviceLayer(std::move(backends));
+  kfw::InstallMidiDeviceLayer(layer.get());
+  kfw::RegistryPortSettingsStore settings;
+  kfw::InstallPortSettingsStore(&settings);
+
+  kfw::DialogRunner runner;
+  kfw::Win32MessageBoxes boxes(runner);
+  kfw::InstallMessageBoxes(&boxes);
+  kfw::Win32ProgressWindow progress(instance);
+  kfw::InstallProgressWindow(&progress);
+
+  kfw::Win32MainWindow window(runner, boxes, instance);
+  const int status = window.Run();
+
+  kfw::ClosePorts();
+  kfw::InstallProgressWindow(nullptr);
+  kfw::InstallMessageBoxes(nullptr);
+  kfw::InstallPortSettingsStore(nullptr);
+  kfw::InstallMidiDeviceLayer(nullptr);
+  return status;
+}
