@@ -5,13 +5,29 @@
 
 namespace kfw::cli {
 
-// Where -log writes, as TraceFilePath (base/report.cpp) chooses it on each platform: Windows keeps
-// the trace at one fixed path and reads no environment variable for it.
+// What differs by platform. Where -log writes is TraceFilePath's choice (base/report.cpp): Windows
+// keeps the trace at one fixed path and reads no environment variable for it. Windows has no raw
+// MIDI devices nor pseudo-terminals (`simulate` needs Linux), nor SIGTERM and SIGHUP; its console
+// sends Ctrl-Break and the closing of its window instead.
 #ifdef _WIN32
 #define KFW_TRACE_PLACE "                       c:\\trace.txt\n"
+#define KFW_SIMULATE_LINE \
+  "  simulate   run the simulated module as the far end of MIDI ports (Linux only)\n"
+#define KFW_PORT_WORDS \
+  "PORT, wherever a command takes one: the port's position as `kfwupdate ports` shows it, its\n" \
+  "name or a unique part of it (case does not matter), or `sim` for the built-in simulated\n" \
+  "module.\n"
+#define KFW_OTHER_STOPS \
+  "Ctrl-Break\nand closing the console window do the same. A second one quits at once.\n"
 #else
 #define KFW_TRACE_PLACE \
   "                       $KFW_TRACE_FILE, else kfwupdate-trace.txt in the current directory\n"
+#define KFW_SIMULATE_LINE "  simulate   run the simulated module as the far end of MIDI ports\n"
+#define KFW_PORT_WORDS \
+  "PORT, wherever a command takes one: the port's position as `kfwupdate ports` shows it, its\n" \
+  "name or a unique part of it (case does not matter), a raw MIDI device or terminal path (one\n" \
+  "path serves both directions), or `sim` for the built-in simulated module.\n"
+#define KFW_OTHER_STOPS "SIGTERM\nand SIGHUP do the same. A second one quits at once.\n"
 #endif
 
 const char* const kProgramHelp =
@@ -24,15 +40,11 @@ Commands:
   check      check an image file (.kfw) as the Update command does
   connect    reach the module and show its serial number, version and product
   update     connect, check the image against the module, and write it to the module
-  simulate   run the simulated module as the far end of MIDI ports
-  pack       build an image file from records
+)" KFW_SIMULATE_LINE R"(  pack       build an image file from records
 
 Run `kfwupdate COMMAND --help` for a command's options and examples.
 
-PORT, wherever a command takes one: the port's position as `kfwupdate ports` shows it, its
-name or a unique part of it (case does not matter), a raw MIDI device or terminal path (one
-path serves both directions), or `sim` for the built-in simulated module.
-
+)" KFW_PORT_WORDS R"(
 Options every command takes:
   -log, --log          write a trace of every message sent and received; the trace goes to
 )" KFW_TRACE_PLACE R"(  --trace-file FILE    write the trace to FILE instead
@@ -48,14 +60,16 @@ written to standard output (only in place of 0: a failure keeps its own status);
 second Ctrl-C.
 
 In connect and update, Ctrl-C cancels the running step as the progress window's Cancel
-button does, and with it the rest of the command (status 5, "Operation canceled"); SIGTERM
-and SIGHUP do the same. A second one quits at once.
-
+button does, and with it the rest of the command (status 5, "Operation canceled"); )"
+    KFW_OTHER_STOPS R"(
 Example, trying the program without hardware:
   kfwupdate update samples/demo.kfw --in sim --out sim
 )";
 
 #undef KFW_TRACE_PLACE
+#undef KFW_SIMULATE_LINE
+#undef KFW_PORT_WORDS
+#undef KFW_OTHER_STOPS
 
 const char* const kPortsHelp = R"(Usage: kfwupdate ports [--simulator]
 
