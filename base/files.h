@@ -76,8 +76,9 @@ RegularFile OpenForWriting(const std::string& name, WriteMode mode, Links links)
 bool ReplaceFileContents(const std::string& name, std::string_view contents);
 std::string TemporaryNameFor(const std::string& name);
 
-// Where the user's programs keep their settings: $XDG_CONFIG_HOME when it is an absolute path,
-// else .config in the home folder.
+// Where the user's programs keep their settings, an absolute path. POSIX: $XDG_CONFIG_HOME when
+// it is an absolute path, else .config in the home folder. Windows: the user's roaming application
+// data folder (where %APPDATA% points, but found without it).
 std::string UserConfigDirectory();
 
 #ifdef _WIN32

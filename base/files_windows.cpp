@@ -2,6 +2,9 @@
 // ones see names only through the ANSI code page, and a name outside it cannot be opened at all.
 #include <windows.h>
 
+#include <knownfolders.h>
+#include <shlobj.h>
+
 #include <algorithm>
 #include <climits>
 
@@ -185,11 +188,15 @@ bool ReplaceFileContents(const std::string& name, std::string_view contents) {
 }
 
 std::string UserConfigDirectory() {
-  // The roaming application data folder, where %APPDATA% points.
-  wchar_t folder[MAX_PATH];
-  const DWORD length = GetEnvironmentVariableW(L"APPDATA", folder, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return ".";
-  return Utf8FromWide(std::wstring(folder, length));
+  // The user's roaming application data folder, asked of the shell rather than read from
+  // %APPDATA%: a program started with another environment (or none) must still find its settings.
+  PWSTR folder = nullptr;
+  std::string path;
+  if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_RoamingAppData, KF_FLAG_DEFAULT, nullptr, &folder))) {
+    path = Utf8FromWide(folder);
+  }
+  CoTaskMemFree(folder);
+  return path.empty() ? "." : path;
 }
 
 }  // namespace kfw

@@ -5,7 +5,10 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <cstdlib>
 #include <fstream>
+#include <memory>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -193,6 +196,52 @@ TEST(Files, OnlyRegularFilesOpenAndNothingWaits) {
   });
   EXPECT_TRUE(fs::is_fifo(dir / "fifo"));
   EXPECT_TRUE(fs::is_symlink(dir / "link"));
+}
+
+// Sets (or, for nullptr, removes) an environment variable for the life of the object.
+class EnvironmentVariable {
+ public:
+  EnvironmentVariable(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    Set(value);
+  }
+  ~EnvironmentVariable() { Set(old_ ? old_->c_str() : nullptr); }
+
+ private:
+  void Set(const char* value) {
+#ifdef _WIN32
+    _putenv_s(name_, value ? value : "");  // an empty value removes it
+#else
+    if (value) setenv(name_, value, 1);
+    else unsetenv(name_);
+#endif
+  }
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+// The port settings must not scatter into whatever folder a program runs in because it was
+// started with another environment (by a service, a scheduler, `env -i`).
+TEST(Files, TheUsersSettingsFolderIsAnAbsolutePathWhateverTheEnvironment) {
+  using Variables = std::vector<std::pair<const char*, const char*>>;
+  const std::pair<const char*, Variables> cases[] = {
+      {"as started", {}},
+#ifdef _WIN32
+      {"without APPDATA", {{"APPDATA", nullptr}}},
+      {"with a relative APPDATA", {{"APPDATA", "Roaming"}}},
+#else
+      {"with a relative XDG_CONFIG_HOME", {{"XDG_CONFIG_HOME", "config"}}},
+      {"without HOME and XDG_CONFIG_HOME", {{"HOME", nullptr}, {"XDG_CONFIG_HOME", nullptr}}},
+#endif
+  };
+  for (const auto& [name, variables] : cases) {
+    std::vector<std::unique_ptr<EnvironmentVariable>> set;
+    for (const auto& [variable, value] : variables) {
+      set.push_back(std::make_unique<EnvironmentVariable>(variable, value));
+    }
+    const std::string folder = UserConfigDirectory();
+    EXPECT_TRUE(fs::path(folder).is_absolute()) << name << ": " << folder;
+  }
 }
 
 TEST(Files, ReplacingLeavesTheNewContentsAndNoTemporary) {
