@@ -33,7 +33,7 @@ TEST(RingAcrossThreads, EveryMessageArrivesWholeAndInOrder) {
   constexpr uint32_t kMessages = 20000;
   // A tick of 20 us, so a reader waiting for the other thread polls quickly.
   test::CountingClock clock;
-  clock.onSleep = [](uint32_t) { std::this_thread::sleep_for(20us); };
+  clock.onSleep = [](uint32_t) { test::PauseFor(20us); };
   std::atomic<bool> stop{false};
   std::thread driver([&stop] {
     for (uint32_t m = 0; m < kMessages && !stop; ++m) {
@@ -152,7 +152,7 @@ class StreamingBackend final : public PortBackend {
 
 TEST(PortLayerAcrossThreads, TheProgramOpensReadsAndClosesWhileTheDriverDelivers) {
   test::CountingClock clock;
-  clock.onSleep = [](uint32_t) { std::this_thread::sleep_for(20us); };
+  clock.onSleep = [](uint32_t) { test::PauseFor(20us); };
   PortsDeviceLayer layer;
   layer.AddBackend(std::make_unique<StreamingBackend>());
   InstallMidiDeviceLayer(&layer);
