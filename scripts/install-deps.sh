@@ -2,6 +2,9 @@
 # Installs, from Debian 12's packages, everything the project needs to build, test and run:
 # compilers and CMake, GoogleTest, clang with libFuzzer, RtMidi, ALSA and JACK (with the jackd2
 # server the JACK tests start), Qt 6 Widgets, and Xvfb for the screenshots.
+#   --windows  also what the Windows build needs (scripts/test-windows.sh): MinGW-w64 with POSIX
+#              threads, Wine to run the tests and the programs, and for the window's smoke test
+#              under Xvfb, xdotool, the X11 apps and ImageMagick.
 # Packages already present are left as they are; nothing is installed when all are there.
 set -euo pipefail
 
@@ -13,6 +16,17 @@ packages=(
   qt6-base-dev libgl-dev
   xvfb xauth
 )
+windows_packages=(
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
+  wine wine64
+  xvfb xdotool x11-apps imagemagick
+)
+
+case "${1:-}" in
+  "") ;;
+  --windows) packages+=("${windows_packages[@]}") ;;
+  *) echo "usage: $0 [--windows]" >&2; exit 64 ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do
