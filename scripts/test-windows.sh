@@ -66,7 +66,9 @@ mkdir -p "$contents"
 (cd "$contents" && cmake -E tar xf "$zip")
 echo "$zip:"
 (cd "$contents" && find . -type f | sort)
-for needed in kfwupdate.exe README.md samples/demo.kfw; do
+expected=(kfwupdate.exe README.md samples/demo.kfw)
+if [ "$gui" = ON ]; then expected+=(kfwupdate-gui.exe); fi
+for needed in "${expected[@]}"; do
   [ -n "$(find "$contents" -path "*/$needed")" ] || { echo "the package lacks $needed" >&2; exit 1; }
 done
 # Statically linked: a program that needs a MinGW DLL (libstdc++, libgcc, libwinpthread) would
