@@ -1,4 +1,4 @@
-// The platform's file operations, behind one small seam (files_posix.cpp; one file per platform).
+// The platform's file operations, behind one small seam (files_posix.cpp, files_windows.cpp).
 //
 // Every file the program reads or writes by name (the image, pack's output, the trace log, the
 // port settings) is a regular file, and these operations refuse anything else at once: a FIFO
@@ -76,8 +76,16 @@ RegularFile OpenForWriting(const std::string& name, WriteMode mode, Links links)
 bool ReplaceFileContents(const std::string& name, std::string_view contents);
 std::string TemporaryNameFor(const std::string& name);
 
-// Where the user's programs keep their settings: $XDG_CONFIG_HOME when it is an absolute path,
-// else .config in the home folder.
+// Where the user's programs keep their settings, an absolute path. POSIX: $XDG_CONFIG_HOME when
+// it is an absolute path, else .config in the home folder. Windows: the user's roaming application
+// data folder (where %APPDATA% points, but found without it).
 std::string UserConfigDirectory();
+
+#ifdef _WIN32
+// Our texts are UTF-8; Windows' wide-character calls take UTF-16. Empty for an empty text or one
+// that is not valid UTF-8 (no file has that name).
+std::wstring WideFromUtf8(const std::string& text);
+std::string Utf8FromWide(const std::wstring& text);
+#endif
 
 }  // namespace kfw

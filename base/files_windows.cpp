@@ -2,6 +2,9 @@
 // ones see names only through the ANSI code page, and a name outside it cannot be opened at all.
 #include <windows.h>
 
+#include <knownfolders.h>
+#include <shlobj.h>
+
 #include <algorithm>
 #include <climits>
 
@@ -9,14 +12,7 @@
 
 namespace kfw {
 
-namespace {
-
-HANDLE Handle(intptr_t handle) {
-  return reinterpret_cast<HANDLE>(handle);
-}
-
-// Empty for an empty name or one that is not UTF-8: no file has that name.
-std::wstring Wide(const std::string& text) {
+std::wstring WideFromUtf8(const std::string& text) {
   if (text.empty() || text.size() > static_cast<size_t>(INT_MAX)) return {};
   const int size = static_cast<int>(text.size());
   const int length =
@@ -27,7 +23,7 @@ std::wstring Wide(const std::string& text) {
   return wide;
 }
 
-std::string Narrow(const std::wstring& text) {
+std::string Utf8FromWide(const std::wstring& text) {
   if (text.empty() || text.size() > static_cast<size_t>(INT_MAX)) return {};
   const int size = static_cast<int>(text.size());
   const int length =
@@ -36,6 +32,12 @@ std::string Narrow(const std::wstring& text) {
   std::string narrow(static_cast<size_t>(length), '\0');
   WideCharToMultiByte(CP_UTF8, 0, text.data(), size, narrow.data(), length, nullptr, nullptr);
   return narrow;
+}
+
+namespace {
+
+HANDLE Handle(intptr_t handle) {
+  return reinterpret_cast<HANDLE>(handle);
 }
 
 // A file on a disk: not a pipe, a console or a serial port ("COM1", "NUL" and "\\.\pipe\x" open
@@ -123,7 +125,7 @@ bool RegularFile::Close() {
 }
 
 RegularFile OpenForReading(const std::string& name) {
-  const std::wstring wide = Wide(name);
+  const std::wstring wide = WideFromUtf8(name);
   if (wide.empty()) return {};
   // Opening a folder needs FILE_FLAG_BACKUP_SEMANTICS, so a folder fails here already.
   const HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ,
@@ -139,7 +141,7 @@ RegularFile OpenForReading(const std::string& name) {
 }
 
 RegularFile OpenForWriting(const std::string& name, WriteMode mode, Links links) {
-  const std::wstring wide = Wide(name);
+  const std::wstring wide = WideFromUtf8(name);
   if (wide.empty()) return {};
   // Append-only access makes every write land at the end, as O_APPEND does.
   const DWORD access = mode == WriteMode::kAppend ? FILE_APPEND_DATA | SYNCHRONIZE : GENERIC_WRITE;
@@ -163,8 +165,8 @@ std::string TemporaryNameFor(const std::string& name) {
 }
 
 bool ReplaceFileContents(const std::string& name, std::string_view contents) {
-  const std::wstring wide = Wide(name);
-  const std::wstring temporary = Wide(TemporaryNameFor(name));
+  const std::wstring wide = WideFromUtf8(name);
+  const std::wstring temporary = WideFromUtf8(TemporaryNameFor(name));
   if (wide.empty() || temporary.empty()) return false;
   // Windows has no file without a name to link in: the fixed temporary name, which a save killed
   // mid-write leaves behind and the next save reuses.
@@ -186,11 +188,15 @@ bool ReplaceFileContents(const std::string& name, std::string_view contents) {
 }
 
 std::string UserConfigDirectory() {
-  // The roaming application data folder, where %APPDATA% points.
-  wchar_t folder[MAX_PATH];
-  const DWORD length = GetEnvironmentVariableW(L"APPDATA", folder, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return ".";
-  return Narrow(std::wstring(folder, length));
+  // The user's roaming application data folder, asked of the shell rather than read from
+  // %APPDATA%: a program started with another environment (or none) must still find its settings.
+  PWSTR folder = nullptr;
+  std::string path;
+  if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_RoamingAppData, KF_FLAG_DEFAULT, nullptr, &folder))) {
+    path = Utf8FromWide(folder);
+  }
+  CoTaskMemFree(folder);
+  return path.empty() ? "." : path;
 }
 
 }  // namespace kfw

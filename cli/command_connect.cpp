@@ -2,6 +2,7 @@
 
 #include "cli/commands.h"
 #include "cli/common.h"
+#include "cli/console.h"
 #include "cli/exit_status.h"
 #include "cli/port_choice.h"
 #include "cli/terminal.h"

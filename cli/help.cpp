@@ -5,12 +5,22 @@
 
 namespace kfw::cli {
 
-// Where -log writes, as TraceFilePath (base/report.cpp) chooses it on each platform: Windows keeps
-// the trace at one fixed path and reads no environment variable for it.
+// What differs by platform. Where -log writes is TraceFilePath's choice (base/report.cpp): Windows
+// keeps the trace at one fixed path and reads no environment variable for it. Windows has no raw
+// MIDI devices nor pseudo-terminals (`simulate` needs Linux), nor SIGTERM and SIGHUP; its console
+// sends Ctrl-Break and the closing of its window instead.
 #ifdef _WIN32
 #define KFW_TRACE_PLACE "                       c:\\trace.txt\n"
 #define KFW_TRACE_ENVIRONMENT ""
 #define KFW_TRACE_FILES "  c:\\trace.txt         the trace, with -log\n"
+#define KFW_SIMULATE_LINE \
+  "  simulate   run the simulated module as the far end of MIDI ports (Linux only)\n"
+#define KFW_PORT_WORDS \
+  "PORT, wherever a command takes one: the port's position as `kfwupdate ports` shows it, its\n" \
+  "name or a unique part of it (case does not matter), or `sim` for the built-in simulated\n" \
+  "module.\n"
+#define KFW_OTHER_STOPS \
+  "Ctrl-Break\nand closing the console window do the same. A second one quits at once.\n"
 #else
 #define KFW_TRACE_PLACE \
   "                       $KFW_TRACE_FILE, else kfwupdate-trace.txt in the current directory\n"
@@ -19,6 +29,12 @@ namespace kfw::cli {
 #define KFW_TRACE_FILES \
   "  kfwupdate-trace.txt  the trace, with -log, when neither --trace-file nor KFW_TRACE_FILE\n" \
   "                       names another file\n"
+#define KFW_SIMULATE_LINE "  simulate   run the simulated module as the far end of MIDI ports\n"
+#define KFW_PORT_WORDS \
+  "PORT, wherever a command takes one: the port's position as `kfwupdate ports` shows it, its\n" \
+  "name or a unique part of it (case does not matter), a raw MIDI device or terminal path (one\n" \
+  "path serves both directions), or `sim` for the built-in simulated module.\n"
+#define KFW_OTHER_STOPS "SIGTERM\nand SIGHUP do the same. A second one quits at once.\n"
 #endif
 
 const char* const kProgramHelp =
@@ -32,19 +48,14 @@ Commands:
   inspect    show an image file's header and records, and where a bad one goes wrong
   connect    reach the module and show its serial number, version and product
   update     connect, check the image against the module, and write it to the module
-  simulate   run the simulated module as the far end of MIDI ports
-  pack       build an image file from records
+)" KFW_SIMULATE_LINE R"(  pack       build an image file from records
 
 Run `kfwupdate COMMAND --help` for a command's options and examples.
 
-PORT, wherever a command takes one: the port's position as `kfwupdate ports` shows it, its
-name or a unique part of it (case does not matter), a raw MIDI device or terminal path (one
-path serves both directions), or `sim` for the built-in simulated module.
-
+)" KFW_PORT_WORDS R"(
 In connect and update, Ctrl-C cancels the running step as the progress window's Cancel
-button does, and with it the rest of the command (status 5, "Operation canceled"); SIGTERM
-and SIGHUP do the same. A second one quits at once.
-
+button does, and with it the rest of the command (status 5, "Operation canceled"); )"
+    KFW_OTHER_STOPS R"(
 Options:
 Every command takes:
   -log, --log          write a trace of every message sent and received; the trace goes to
@@ -84,6 +95,9 @@ Examples:
 #undef KFW_TRACE_PLACE
 #undef KFW_TRACE_ENVIRONMENT
 #undef KFW_TRACE_FILES
+#undef KFW_SIMULATE_LINE
+#undef KFW_PORT_WORDS
+#undef KFW_OTHER_STOPS
 
 const char* const kPortsHelp = R"(Usage: kfwupdate ports [--simulator]
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/console.h"
 #include "cli/exit_status.h"
 #include "cli/terminal.h"
 #include "midi/backends/backends.h"
@@ -66,8 +67,8 @@ int RunCommand(const std::vector<std::string>& words) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  kfw::cli::IgnoreBrokenPipe();
-  const int status = RunCommand(std::vector<std::string>(argv + 1, argv + argc));
+  kfw::cli::SetUpConsole();
+  const int status = RunCommand(kfw::cli::CommandLineWords(argc, argv));
   // Checked once, at the end: a report that cannot be written must neither stop the work (an
   // update half done is worse than an unread line) nor pass for its result when the work failed.
   if (!kfw::cli::StandardOutputWritten() && status == kfw::cli::kExitOk) {

@@ -1,50 +1,17 @@
 #include "cli/terminal.h"
 
-#include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <iostream>
-#include <unistd.h>
-
-#include "cli/exit_status.h"
-#include "base/waiting.h"
 
 namespace kfw::cli {
 
 namespace {
 
-std::atomic<int> interrupts{0};  // lock-free, so safe in a signal handler
-
-void OnInterrupt(int) {
-  if (interrupts.fetch_add(1) > 0) _exit(kExitInterrupted);
-  // Held, not just requested: `update` runs Connect twice, and the second would clear a plain
-  // request that arrived between them, going on to erase the module after the user said stop.
-  HoldCancel();
-  static const char note[] = "\nCanceling... (press Ctrl-C again to quit at once)\n";
-  // write is async-signal-safe; a failed write of this note changes nothing.
-  [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, note, sizeof note - 1);
-}
-
 constexpr int kBarWidth = 30;
+// The caption (30 wide, longer ones are not cut), " [", the bar, "] ", "100%".
+constexpr int kBarLineWidth = 30 + 2 + kBarWidth + 2 + 4;
 
 }  // namespace
-
-void InstallInterruptHandler() {
-  interrupts.store(0);
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  // A termination request (kill, a service manager, a timeout) and the loss of the terminal end
-  // the run as Ctrl-C does: at the next wait, with the ports closed, rather than mid-block.
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
-}
-
-void IgnoreBrokenPipe() {
-  struct sigaction action {};
-  action.sa_handler = SIG_IGN;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGPIPE, &action, nullptr);
-}
 
 bool StandardOutputWritten() {
   const bool flushed = std::fflush(stdout) == 0;
@@ -57,8 +24,8 @@ void PrintError(const std::string& text) {
   std::fflush(stderr);
 }
 
-TerminalFrontEnd::TerminalFrontEnd(std::optional<bool> answer)
-    : answer_(answer), barOnTerminal_(isatty(STDERR_FILENO) != 0) {}
+TerminalFrontEnd::TerminalFrontEnd(std::optional<bool> answer, BarStyle barStyle)
+    : answer_(answer), barStyle_(barStyle) {}
 
 void TerminalFrontEnd::Install() {
   InstallMessageBoxes(this);
@@ -74,7 +41,11 @@ TerminalFrontEnd::~TerminalFrontEnd() {
 
 void TerminalFrontEnd::ClearBar() {
   if (!barDrawn_) return;
-  std::fputs("\r\033[2K", stderr);
+  if (barStyle_ == BarStyle::kEscapes) {
+    std::fputs("\r\033[2K", stderr);
+  } else {
+    std::fprintf(stderr, "\r%*s\r", kBarLineWidth, "");
+  }
   std::fflush(stderr);
   barDrawn_ = false;
 }
@@ -90,7 +61,7 @@ bool TerminalFrontEnd::AskYesNo(const std::string& text) {
     std::fprintf(stderr, "%s %s\n", text.c_str(), *answer_ ? "Yes" : "No");
     return *answer_;
   }
-  if (!isatty(STDIN_FILENO)) {
+  if (!StandardInputIsTerminal()) {
     std::fprintf(stderr, "%s No (no terminal to ask; --yes answers Yes)\n", text.c_str());
     return false;
   }
@@ -116,7 +87,7 @@ void TerminalFrontEnd::Update(const char* caption, uint32_t percent) {
   if (!newCaption && static_cast<int>(percent) == lastPercent_) return;
   caption_ = caption;
   lastPercent_ = static_cast<int>(percent);
-  if (!barOnTerminal_) {
+  if (barStyle_ == BarStyle::kNone) {
     // Logs and pipes get one plain line per step, no control characters.
     if (newCaption) {
       std::fprintf(stderr, "%s\n", caption);
@@ -128,7 +99,10 @@ void TerminalFrontEnd::Update(const char* caption, uint32_t percent) {
   const int filled = static_cast<int>(shown * kBarWidth / 100);
   std::string bar(static_cast<size_t>(filled), '#');
   bar.append(static_cast<size_t>(kBarWidth - filled), '-');
-  std::fprintf(stderr, "\r\033[2K%-30s [%s] %3u%%", caption, bar.c_str(), shown);
+  // Every line is as wide as the last (the caption padded), so a carriage return alone draws over
+  // it where escape sequences are not understood.
+  std::fprintf(stderr, "%s%-30s [%s] %3u%%", barStyle_ == BarStyle::kEscapes ? "\r\033[2K" : "\r",
+               caption, bar.c_str(), shown);
   std::fflush(stderr);
   barDrawn_ = true;
 }

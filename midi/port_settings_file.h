@@ -1,5 +1,7 @@
-// The remembered port choice on Linux: a small text file in the user's configuration directory,
-// holding "InputBus" and "OutputBus" as the registry values do on Windows.
+// The remembered port choice where there is no registry: a small text file in the user's
+// configuration directory, holding "InputBus" and "OutputBus" as the registry values do on
+// Windows. The window uses it on Linux; on Windows it uses the registry, and this file store is
+// built there only for its tests (it works there too, through the same file seam).
 //
 // The file has one "name=value" line per value, the value a decimal 32-bit number (-1: nothing
 // chosen); other lines are ignored:
@@ -16,7 +18,8 @@
 
 namespace kfw {
 
-// $XDG_CONFIG_HOME/kfwupdate/ports.conf, else ~/.config/kfwupdate/ports.conf.
+// kfwupdate/ports.conf in UserConfigDirectory(): $XDG_CONFIG_HOME/kfwupdate/ports.conf, else
+// ~/.config/kfwupdate/ports.conf; on Windows %APPDATA%\kfwupdate\ports.conf.
 std::string DefaultPortSettingsPath();
 
 // The file holds two short lines; a larger one was not written by this program.

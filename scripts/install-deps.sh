@@ -4,6 +4,9 @@
 # server the JACK tests start), Qt 6 Widgets, Xvfb for the screenshots, and what the manual pages,
 # the bash completion's test and the Debian packages need (help2man, man-db, bash-completion;
 # dpkg-dev for dpkg-shlibdeps; lintian, desktop-file-utils and appstream to check them).
+#   --windows  also what the Windows build needs (scripts/test-windows.sh): MinGW-w64 with POSIX
+#              threads, Wine to run the tests and the programs, and for the window's smoke test
+#              under Xvfb, xdotool, the X11 apps and ImageMagick.
 # Packages already present are left as they are; nothing is installed when all are there.
 set -euo pipefail
 
@@ -17,6 +20,17 @@ packages=(
   help2man man-db bash-completion
   dpkg-dev lintian desktop-file-utils appstream
 )
+windows_packages=(
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
+  wine wine64
+  xvfb xdotool x11-apps imagemagick
+)
+
+case "${1:-}" in
+  "") ;;
+  --windows) packages+=("${windows_packages[@]}") ;;
+  *) echo "usage: $0 [--windows]" >&2; exit 64 ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do

@@ -4,7 +4,9 @@
 #      (scripts/test-package.sh);
 #   2. AddressSanitizer + UndefinedBehaviorSanitizer, all tests but the window's;
 #   3. ThreadSanitizer, the tests labelled "concurrency";
-#   4. clang with libFuzzer, each fuzz target for FUZZ_SECONDS (default 60).
+#   4. clang with libFuzzer, each fuzz target for FUZZ_SECONDS (default 60);
+#   5. the Windows build: cross-built with MinGW-w64, tests and an update under Wine, the zip
+#      (scripts/test-windows.sh).
 # Build trees go under build-ci/. Set JOBS to change the parallelism (default 2).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -51,5 +53,8 @@ for target in build-ci/fuzz/fuzz/fuzz_*; do
   step "fuzz $name"
   "$target" -max_total_time="$fuzz_seconds" -print_final_stats=1 "$corpus" "fuzz/corpus/${name#fuzz_}"
 done
+
+step "Windows"
+JOBS="$jobs" ./scripts/test-windows.sh build-ci/windows
 
 step "all passed"

@@ -1,20 +1,10 @@
+// What the platforms' process helpers share: the output files and waiting for texts in them.
 #include "tests/cli/child_process.h"
 
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
-#include <cstring>
 #include <thread>
 
 #include "tests/support/doubles.h"
-
-extern char** environ;
 
 namespace kfw::test {
 
@@ -22,81 +12,31 @@ namespace {
 std::atomic<int> childCounter{0};
 }
 
-ChildProcess::ChildProcess(std::vector<std::string> argv,
-                           std::map<std::string, std::string> environment, ChildOutput output) {
+void ChildProcess::NameOutputFiles() {
   const int number = childCounter.fetch_add(1);
   outFile_ = ScratchDirectory() / ("child" + std::to_string(number) + ".out");
   errFile_ = ScratchDirectory() / ("child" + std::to_string(number) + ".err");
-
-  std::map<std::string, std::string> merged;
-  for (char** entry = environ; *entry; ++entry) {
-    const std::string text = *entry;
-    const size_t equals = text.find('=');
-    if (equals != std::string::npos) merged[text.substr(0, equals)] = text.substr(equals + 1);
-  }
-  for (auto& [name, value] : environment) merged[name] = value;
-  std::vector<std::string> environmentTexts;
-  for (auto& [name, value] : merged) environmentTexts.push_back(name + "=" + value);
-  std::vector<char*> envp;
-  for (auto& text : environmentTexts) envp.push_back(text.data());
-  envp.push_back(nullptr);
-  std::vector<char*> args;
-  for (auto& arg : argv) args.push_back(arg.data());
-  args.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  int pipeEnds[2] = {-1, -1};
-  if (output == ChildOutput::kClosedPipe) {
-    // The reading end is closed before the child starts, so that no write of the child, however
-    // early, finds a reader. The writing end closes on exec but for the child's copy as its output.
-    if (pipe2(pipeEnds, O_CLOEXEC) != 0) ADD_FAILURE() << "pipe2: " << std::strerror(errno);
-    close(pipeEnds[0]);
-    pipeEnds[0] = -1;
-    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
-  } else {
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile_.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  }
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile_.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addchdir_np(&actions, ScratchDirectory().c_str());
-  // Test runners may start the tests with signals ignored or blocked, which the child would
-  // inherit; a user's shell starts a program with none.
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t defaults, none;
-  sigemptyset(&defaults);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&defaults, signal);
-  sigemptyset(&none);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setsigmask(&attributes, &none);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-  const int failed = posix_spawn(&pid_, args[0], &actions, &attributes, args.data(), envp.data());
-  posix_spawnattr_destroy(&attributes);
-  posix_spawn_file_actions_destroy(&actions);
-  for (int end : pipeEnds) {
-    if (end >= 0) close(end);
-  }
-  if (failed) {
-    ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(failed);
-    pid_ = -1;
-  }
 }
 
-ChildProcess::~ChildProcess() {
-  if (pid_ > 0 && !reaped_) {
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
+std::string ChildProcess::TextOf(const std::filesystem::path& file) {
+  std::string text = ReadFileText(file);
+#ifdef _WIN32
+  // The C runtime writes "\n" as "\r\n" to a file opened in text mode, as standard output is.
+  std::string lines;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    lines += text[i];
   }
+  text = std::move(lines);
+#endif
+  return text;
 }
 
 bool ChildProcess::WaitForText(const std::filesystem::path& file, const std::string& text,
                                std::chrono::milliseconds timeout) {
   const auto end = std::chrono::steady_clock::now() + timeout;
   while (std::chrono::steady_clock::now() < end) {
-    if (ReadFileText(file).find(text) != std::string::npos) return true;
+    if (TextOf(file).find(text) != std::string::npos) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return false;
@@ -110,34 +50,7 @@ bool ChildProcess::WaitForOutput(const std::string& text, std::chrono::milliseco
   return WaitForText(outFile_, text, timeout);
 }
 
-std::string ChildProcess::Output() const { return ReadFileText(outFile_); }
-
-void ChildProcess::Signal(int signal) {
-  if (pid_ > 0 && !reaped_) kill(pid_, signal);
-}
-
-ProcessResult ChildProcess::Wait(std::chrono::milliseconds timeout) {
-  ProcessResult result;
-  if (pid_ <= 0) return result;
-  const auto end = std::chrono::steady_clock::now() + timeout;
-  int status = 0;
-  while (waitpid(pid_, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() >= end) {
-      ADD_FAILURE() << "process " << pid_ << " still running after " << timeout.count()
-                    << " ms; killed";
-      kill(pid_, SIGKILL);
-      waitpid(pid_, &status, 0);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  reaped_ = true;
-  if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
-  result.out = ReadFileText(outFile_);
-  result.err = ReadFileText(errFile_);
-  return result;
-}
+std::string ChildProcess::Output() const { return TextOf(outFile_); }
 
 ProcessResult Run(std::vector<std::string> argv, std::map<std::string, std::string> environment,
                   std::chrono::milliseconds timeout) {

@@ -1,7 +1,12 @@
 // The command-line program run as a user runs it: exit statuses, the texts printed, and what the
 // simulated module holds afterwards.
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <signal.h>
+#endif
 
 #include <algorithm>
 #include <cctype>
@@ -250,9 +255,7 @@ TEST(CliFiles, WhatIsNotARegularFileIsRefusedWithoutWaiting) {
   const std::filesystem::path dir = ScratchDirectory() / "special";
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir / "folder");
-  const std::string fifo = (dir / "fifo").string();
   const std::string folder = (dir / "folder").string();
-  test::MakeFifo(fifo);
   const std::string image =
       WriteFile("plain.kfw", ImageWriter::Version0().End().Raw(std::vector<uint8_t>{0}).Bytes());
   const std::string packed = (dir / "packed.kfw").string();
@@ -262,19 +265,34 @@ TEST(CliFiles, WhatIsNotARegularFileIsRefusedWithoutWaiting) {
   const auto cannotWrite = [](const std::string& name) {
     return "kfwupdate pack: cannot write " + name + "; check the folder exists and is writable\n";
   };
-  const std::tuple<std::vector<std::string>, int, std::string> cases[] = {
-      {{"check", fifo}, 66, cannotRead(fifo)},
-      {{"pack", packed, "image:1.0:" + fifo}, 66, cannotRead(fifo)},
-      {{"pack", fifo}, 73, cannotWrite(fifo)},
-      {{"pack", "/dev/null"}, 73, cannotWrite("/dev/null")},
+#ifdef _WIN32
+  // Windows opens devices by name as files: "NUL" in any folder (and CON, which would wait for
+  // the keyboard).
+  const std::string device = "NUL";
+  const std::string waiting = (dir / "CON").string();
+#else
+  const std::string device = "/dev/null";
+  const std::string waiting = (dir / "fifo").string();
+  test::MakeFifo(waiting);
+#endif
+  std::vector<std::tuple<std::vector<std::string>, int, std::string>> cases = {
+      {{"check", waiting}, 66, cannotRead(waiting)},
+      {{"check", folder}, 66, cannotRead(folder)},
+      {{"pack", packed, "image:1.0:" + waiting}, 66, cannotRead(waiting)},
+      {{"pack", waiting}, 73, cannotWrite(waiting)},
+      {{"pack", device}, 73, cannotWrite(device)},
       {{"pack", folder}, 73, cannotWrite(folder)},
-      // Told before the simulated module starts, rather than when its session ends.
-      {{"simulate", "--dump-image", fifo}, 73,
-       "kfwupdate simulate: cannot write " + fifo +
-           "; give a regular file in a folder that exists and is writable\n"},
       // A trace file that cannot be written is not written; the command goes on.
-      {{"check", image, "-log", "--trace-file", fifo}, 0, ""},
+      {{"check", image, "-log", "--trace-file", waiting}, 0, ""},
+      {{"check", image, "-log", "--trace-file", device}, 0, ""},
   };
+#ifndef _WIN32
+  // Told before the simulated module starts, rather than when its session ends.
+  cases.push_back({{"simulate", "--dump-image", waiting},
+                   73,
+                   "kfwupdate simulate: cannot write " + waiting +
+                       "; give a regular file in a folder that exists and is writable\n"});
+#endif
   for (const auto& [words, status, error] : cases) {
     std::vector<std::string> argv = {kProgram};
     argv.insert(argv.end(), words.begin(), words.end());
@@ -284,12 +302,15 @@ TEST(CliFiles, WhatIsNotARegularFileIsRefusedWithoutWaiting) {
     EXPECT_EQ(result.exitStatus, status);
     EXPECT_EQ(result.err, error);
   }
-  EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+  EXPECT_TRUE(std::filesystem::is_empty(folder));
+#ifndef _WIN32
+  EXPECT_TRUE(std::filesystem::is_fifo(waiting));
   // pack follows a link to its output, as a shell's ">" would.
   std::filesystem::create_symlink(packed, dir / "link.kfw");
   ASSERT_EQ(RunProgram({kProgram, "pack", (dir / "link.kfw").string()}).exitStatus, 0);
   EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.kfw"));
   EXPECT_EQ(RunProgram({kProgram, "check", packed}).exitStatus, 0);
+#endif
 }
 
 TEST(CliUsage, MistakesOnTheCommandLineExitWith64AndSayWhatToDo) {
@@ -424,14 +445,35 @@ TEST(CliHelp, EveryCommandTakesTheOptionsTheHelpGivesItAndNoOther) {
 
 TEST(CliHelp, TheTraceGoesWhereTheHelpSays) {
   const test::ProcessResult help = RunProgram({kProgram, "--help"});
+#ifdef _WIN32
+  EXPECT_NE(help.out.find("the trace goes to\n                       c:\\trace.txt\n"),
+            std::string::npos)
+      << help.out;
+#else
   EXPECT_NE(help.out.find("the trace goes to\n"
                           "                       $KFW_TRACE_FILE, else kfwupdate-trace.txt in the "
                           "current directory\n"),
             std::string::npos)
       << help.out;
+#endif
   const std::string file =
       WriteFile("traced.kfw", ImageWriter::Version0().End().Raw(std::vector<uint8_t>{0}).Bytes());
   const std::filesystem::path named = ScratchDirectory() / "named-trace.txt";
+#ifdef _WIN32
+  // One fixed place, whatever the environment says; emptied at start, as every -log run does.
+  const std::filesystem::path fallback = "c:\\trace.txt";
+  std::ofstream(fallback) << "from an earlier run\n";
+  ASSERT_TRUE(std::filesystem::exists(fallback)) << "the test cannot write c:\\trace.txt";
+  EXPECT_EQ(RunProgram({kProgram, "check", file, "-log"}, {{"KFW_TRACE_FILE", named.string()}})
+                .exitStatus,
+            0);
+  EXPECT_FALSE(std::filesystem::exists(named));
+  EXPECT_EQ(test::ReadFileText(fallback), "");
+  // --trace-file still chooses.
+  EXPECT_EQ(
+      RunProgram({kProgram, "check", file, "-log", "--trace-file", named.string()}).exitStatus, 0);
+  EXPECT_TRUE(std::filesystem::exists(named));
+#else
   const std::filesystem::path fallback = ScratchDirectory() / "kfwupdate-trace.txt";
   std::filesystem::remove(fallback);
   EXPECT_EQ(RunProgram({kProgram, "check", file, "-log"}, {{"KFW_TRACE_FILE", named.string()}})
@@ -441,6 +483,7 @@ TEST(CliHelp, TheTraceGoesWhereTheHelpSays) {
   EXPECT_FALSE(std::filesystem::exists(fallback));
   EXPECT_EQ(RunProgram({kProgram, "check", file, "-log"}, {{"KFW_TRACE_FILE", ""}}).exitStatus, 0);
   EXPECT_TRUE(std::filesystem::exists(fallback));
+#endif
 }
 
 TEST(CliPack, BuildsFilesTheCheckAccepts) {
@@ -615,10 +658,12 @@ TEST(CliUpdate, NoAnswersTheSameVersionQuestion) {
 
 struct StopCase {
   const char* name;
-  int signal;
+  int signal;  // on Windows, a console event
   bool duringBlocks;  // else during a long delay record, before any block
 };
 
+// Ctrl-Break and the closing of the console window on Windows are the same handler's (tested in
+// the program's own process): Wine sends no console event but Ctrl-C.
 TEST(CliUpdate, CtrlCTermAndHangUpCancelTheRunningStepAndSendNothingMore) {
   // A long delay record gives time to signal while the update waits; an image long enough to
   // take seconds at 31250 baud, to signal between its blocks.
@@ -632,10 +677,15 @@ TEST(CliUpdate, CtrlCTermAndHangUpCancelTheRunningStepAndSendNothingMore) {
                                                        .End()
                                                        .Bytes());
   const std::vector<StopCase> cases = {
+#ifdef _WIN32
+      {"Ctrl-C during a delay", CTRL_C_EVENT, false},
+      {"Ctrl-C between blocks", CTRL_C_EVENT, true},
+#else
       {"Ctrl-C during a delay", SIGINT, false},
       {"SIGTERM during a delay", SIGTERM, false},
       {"SIGHUP during a delay", SIGHUP, false},
       {"SIGTERM between blocks", SIGTERM, true},
+#endif
   };
   for (const StopCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -644,8 +694,8 @@ TEST(CliUpdate, CtrlCTermAndHangUpCancelTheRunningStepAndSendNothingMore) {
                                "--out", "sim", "-log", "--trace-file", trace});
     ASSERT_TRUE(update.WaitForError(c.duringBlocks ? "Updating firmware area..." : "Delaying...",
                                     std::chrono::seconds(20)));
-    const auto pressed = std::chrono::steady_clock::now();
     update.Signal(c.signal);
+    const auto pressed = std::chrono::steady_clock::now();
     const test::ProcessResult result = update.Wait(std::chrono::seconds(10));
     EXPECT_LT(std::chrono::steady_clock::now() - pressed, std::chrono::seconds(2));
     EXPECT_EQ(result.exitStatus, kCanceled) << result.err;
@@ -725,11 +775,57 @@ TEST(CliUpdate, UnknownPortIsTold) {
       << result.err;
 }
 
+// A name as the program takes it, in UTF-8, for the test's own file operations: a narrow name
+// would be read in the ANSI code page on Windows.
+std::filesystem::path PathOf(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+// Names as users give them: UTF-8 on Linux, whatever the system's code page on Windows.
+TEST(CliFiles, NamesOutsideAsciiAreReadAndWritten) {
+  const std::string dir =
+      ScratchDirectory().string() + "/\u043f\u0440\u043e\u0448\u0438\u0432\u043a\u0430";
+  std::filesystem::create_directories(PathOf(dir));
+  const std::string data = dir + "/\u0434\u0430\u043d\u043d\u044b\u0435.bin";
+  const std::string packed = dir + "/\u00e9t\u00e9-\u65e5\u672c.kfw";
+  std::ofstream(PathOf(data), std::ios::binary) << "QXFW\x01\x03";
+  test::ProcessResult result = RunProgram({kProgram, "pack", packed, "--company", "0x0021",
+                                           "--product", "0x0A", "image:1.3:" + data});
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  EXPECT_NE(result.out.find("Wrote " + packed + ":"), std::string::npos) << result.out;
+  EXPECT_TRUE(std::filesystem::exists(PathOf(packed)));
+  result = RunProgram({kProgram, "update", packed, "--in", "sim", "--out", "sim"});
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  // And the name of one that is not there is told as it was given.
+  const std::string missing = dir + "/\u043d\u0435\u0442.kfw";
+  result = RunProgram({kProgram, "check", missing});
+  EXPECT_EQ(result.exitStatus, 66);
+  EXPECT_EQ(result.err, "Can't open file " + missing + " for reading\n");
+}
+
 }  // namespace
 }  // namespace kfw
 
 namespace kfw {
 namespace {
+
+#ifdef _WIN32
+// Windows has no pseudo-terminals nor raw MIDI devices for the simulated module's far end.
+TEST(CliSimulate, SaysItNeedsLinux) {
+  for (const std::vector<std::string>& words :
+       std::vector<std::vector<std::string>>{{}, {"--in", "pty"}, {"--block-size", "128"}}) {
+    std::vector<std::string> argv = {kProgram, "simulate"};
+    argv.insert(argv.end(), words.begin(), words.end());
+    const test::ProcessResult result = RunProgram(argv);
+    EXPECT_EQ(result.exitStatus, 69);
+    EXPECT_NE(result.err.find("needs Linux"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("--in sim --out sim"), std::string::npos) << result.err;
+  }
+  const test::ProcessResult help = RunProgram({kProgram, "simulate", "--help"});
+  EXPECT_EQ(help.exitStatus, 0);
+  EXPECT_NE(help.out.find("This needs Linux."), std::string::npos) << help.out;
+}
+#else
 
 // The ports named by the simulator's ready line.
 std::string TransmitTo(const std::string& readyLine) {
@@ -843,6 +939,7 @@ TEST(CliSimulate, ARejectedBlockEndsTheUpdateWithItsText) {
   simulator.Signal(SIGTERM);
   EXPECT_EQ(simulator.Wait(std::chrono::seconds(10)).exitStatus, 0);
 }
+#endif
 
 }  // namespace
 }  // namespace kfw

@@ -2,17 +2,26 @@
 // words, the printing of the module's texts, and the steps of `update` against the simulated module
 // in virtual time, with a Ctrl-C raised at the moments a user could press it.
 #include <gtest/gtest.h>
-#include <signal.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <signal.h>
+#endif
+
+#include <atomic>
+#include <chrono>
 #include <climits>
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/waiting.h"
 #include "cli/arguments.h"
 #include "cli/commands.h"
+#include "cli/console.h"
 #include "cli/port_choice.h"
 #include "cli/terminal.h"
 #include "cli/visible_text.h"
@@ -42,8 +51,16 @@ TEST(CliNumbers, OnlyDecimalDigitsOrHexDigitsAfter0xAreNumbers) {
       {"255", 255, 255},
       {"256", 255, std::nullopt},
       {"0x100", 255, std::nullopt},
+      // The largest unsigned long, and one more.
+#if ULONG_MAX > 0xFFFFFFFFul
       {"18446744073709551615", ULONG_MAX, ULONG_MAX},
       {"0xffffffffffffffff", ULONG_MAX, ULONG_MAX},
+#else  // 32 bits, as on Windows
+      {"4294967295", ULONG_MAX, ULONG_MAX},
+      {"0xffffffff", ULONG_MAX, ULONG_MAX},
+      {"4294967296", ULONG_MAX, std::nullopt},
+      {"0x100000000", ULONG_MAX, std::nullopt},
+#endif
       {"18446744073709551616", ULONG_MAX, std::nullopt},
       {"0x10000000000000000", ULONG_MAX, std::nullopt},
       {"99999999999999999999", 255, std::nullopt},
@@ -109,6 +126,54 @@ TEST(CliVisibleText, EveryByteATerminalWouldActOnIsWrittenOut) {
   for (const auto& [text, visible] : texts) EXPECT_EQ(cli::VisibleText(text), visible) << visible;
 }
 
+// The lines standard error shows for one procedure's progress, and the texts between them.
+std::string ProgressShown(cli::BarStyle style) {
+  cli::TerminalFrontEnd frontEnd(std::nullopt, style);
+  testing::internal::CaptureStderr();
+  frontEnd.Show();
+  frontEnd.Update("Connecting...", 0);
+  frontEnd.Update("Connecting...", 0);  // nothing new: not drawn again
+  frontEnd.Update("Preparing firmware area...", 7);
+  frontEnd.Update("Updating firmware area...", 100);
+  frontEnd.ShowError("MIDI Response timeout");
+  frontEnd.Update("Updating firmware area...", 250);
+  frontEnd.Hide();
+  return testing::internal::GetCapturedStderr();
+}
+
+TEST(CliProgress, EachStyleDrawsOverItsOwnLineAndLeavesTheRestClean) {
+  // Plain lines for files and pipes: one per caption, nothing a terminal would act on.
+  EXPECT_EQ(ProgressShown(cli::BarStyle::kNone),
+            "Connecting...\nPreparing firmware area...\nUpdating firmware area...\n"
+            "MIDI Response timeout\n");
+  const std::string escapes = ProgressShown(cli::BarStyle::kEscapes);
+  const std::string returns = ProgressShown(cli::BarStyle::kReturn);
+  // Both draw the same bars; the line is cleared before a message and at the end.
+  EXPECT_NE(escapes.find("Preparing firmware area...     [##----------------------------]   7%"),
+            std::string::npos)
+      << escapes;
+  EXPECT_NE(escapes.find("\r\033[2KMIDI Response timeout\n"), std::string::npos) << escapes;
+  EXPECT_EQ(escapes.substr(escapes.size() - 5), "\r\033[2K");
+  // A console without escape sequences: every line as wide as the one it draws over, and
+  // cleared with spaces.
+  EXPECT_EQ(returns.find('\033'), std::string::npos) << returns;
+  const size_t message = returns.find("MIDI Response timeout\n");
+  ASSERT_NE(message, std::string::npos) << returns;
+  std::vector<size_t> widths;
+  for (const std::string& part : {returns.substr(0, message), returns.substr(message + 22)}) {
+    for (size_t start = 0; start < part.size();) {
+      ASSERT_EQ(part[start], '\r') << returns;
+      const size_t next = part.find('\r', start + 1);
+      const size_t end = next == std::string::npos ? part.size() : next;
+      if (end > start + 1) widths.push_back(end - start - 1);
+      start = end;
+    }
+  }
+  ASSERT_EQ(widths.size(), 6u) << returns;  // 4 bars, each followed by its clearing
+  for (size_t width : widths) EXPECT_EQ(width, widths[0]) << returns;
+  EXPECT_EQ(returns.substr(returns.size() - 2), " \r");
+}
+
 // The simulated module holds 1.2, so an image of 1.3 is written without a question.
 std::vector<uint8_t> NewerImage() {
   ModuleIdentity identity;
@@ -118,11 +183,21 @@ std::vector<uint8_t> NewerImage() {
       .Bytes();
 }
 
-// Puts the default action of SIGINT back after a test that installed the program's handler.
+// Puts the platform's default back after a test that installed the program's handler.
 struct InterruptHandlerInstalled {
   InterruptHandlerInstalled() { cli::InstallInterruptHandler(); }
-  ~InterruptHandlerInstalled() { signal(SIGINT, SIG_DFL); }
+  ~InterruptHandlerInstalled() { cli::RemoveInterruptHandler(); }
 };
+
+// What the user's Ctrl-C does to this process: the signal on POSIX; on Windows the console
+// handler, called as the system calls it.
+void PressCtrlC() {
+#ifdef _WIN32
+  cli::HandleConsoleEvent(CTRL_C_EVENT);
+#else
+  raise(SIGINT);
+#endif
+}
 
 struct CtrlCCase {
   const char* when;
@@ -141,11 +216,11 @@ TEST(CliUpdateSteps, ACtrlCCancelsTheUpdateWhereverItComesAndNothingIsErasedAfte
     ASSERT_TRUE(rig.opened());
     test::ModuleWatch watch(rig);
     InterruptHandlerInstalled handler;
-    if (c.beforeConnecting) raise(SIGINT);
+    if (c.beforeConnecting) PressCtrlC();
     bool reported = false;
     const ResultCode result = cli::ConnectCheckAndUpdate(NewerImage(), deviceInfo, [&] {
       reported = true;
-      if (!c.beforeConnecting) raise(SIGINT);
+      if (!c.beforeConnecting) PressCtrlC();
     });
     EXPECT_EQ(result, kCanceled);
     EXPECT_EQ(reported, !c.beforeConnecting);
@@ -155,6 +230,63 @@ TEST(CliUpdateSteps, ACtrlCCancelsTheUpdateWhereverItComesAndNothingIsErasedAfte
     EXPECT_TRUE(rig.module.ProgrammedImages().empty());
   }
 }
+
+TEST(CliInterruptDeathTest, ASecondCtrlCQuitsAtOnceWith130) {
+  EXPECT_EXIT(
+      {
+        cli::InstallInterruptHandler();
+        PressCtrlC();
+        if (!CancelRequested()) std::_Exit(1);
+        PressCtrlC();
+        std::_Exit(2);
+      },
+      testing::ExitedWithCode(130), "press Ctrl-C again to quit at once");
+}
+
+#ifdef _WIN32
+// Set by a handler of a closing console that wrongly returned.
+std::atomic<bool> closingHandlerReturned{false};
+
+struct ConsoleEventCase {
+  const char* name;
+  DWORD event;
+  bool cancels;
+  bool returns;  // else it waits for the program to end
+};
+
+TEST(CliConsole, CtrlBreakAndAClosedWindowCancelAsCtrlCDoesOtherEventsAreNotTaken) {
+  const std::vector<ConsoleEventCase> cases = {
+      {"Ctrl-C", CTRL_C_EVENT, true, true},
+      {"Ctrl-Break", CTRL_BREAK_EVENT, true, true},
+      {"the console window closed", CTRL_CLOSE_EVENT, true, false},
+      {"the user logging off", CTRL_LOGOFF_EVENT, true, false},
+      {"not a console event", 3, false, true},
+  };
+  for (const ConsoleEventCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetProcessState();
+    InterruptHandlerInstalled handler;
+    if (c.returns) {
+      EXPECT_EQ(cli::HandleConsoleEvent(c.event), c.cancels);
+    } else {
+      // The system ends the process as soon as the handler returns: it must not, before the
+      // procedure has stopped and the ports are closed. The end of this test program ends it.
+      std::thread([event = c.event] {
+        cli::HandleConsoleEvent(event);
+        closingHandlerReturned = true;
+      }).detach();
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      while (!CancelRequested() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      EXPECT_FALSE(closingHandlerReturned);
+    }
+    // Held: the start of the next procedure does not clear it.
+    ClearCancel();
+    EXPECT_EQ(CancelRequested(), c.cancels);
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace kfw

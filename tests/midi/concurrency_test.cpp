@@ -34,7 +34,7 @@ TEST(RingAcrossThreads, EveryMessageArrivesWholeAndInOrder) {
   constexpr uint32_t kMessages = 20000;
   // A tick of 20 us, so a reader waiting for the other thread polls quickly.
   test::CountingClock clock;
-  clock.onSleep = [](uint32_t) { std::this_thread::sleep_for(20us); };
+  clock.onSleep = [](uint32_t) { test::PauseFor(20us); };
   std::atomic<bool> stop{false};
   std::thread driver([&stop] {
     for (uint32_t m = 0; m < kMessages && !stop; ++m) {
@@ -153,7 +153,7 @@ class StreamingBackend final : public PortBackend {
 
 TEST(PortLayerAcrossThreads, TheProgramOpensReadsAndClosesWhileTheDriverDelivers) {
   test::CountingClock clock;
-  clock.onSleep = [](uint32_t) { std::this_thread::sleep_for(20us); };
+  clock.onSleep = [](uint32_t) { test::PauseFor(20us); };
   // The port layer alone, and behind a combined layer after a part without devices, as the
   // simulated module sits after WinMM's devices: there the callback queues the buffer again
   // through the combined layer while the program's close waits for the callback to end.

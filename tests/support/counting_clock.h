@@ -2,8 +2,10 @@
 // action at each sleep (deliver bytes, raise Cancel) so a test decides what happens at every tick.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <thread>
 #include <vector>
 
 #include "base/waiting.h"
@@ -31,5 +33,13 @@ class CountingClock final : public Clock {
  private:
   uint64_t now_ = 0;
 };
+
+// Waits `duration` by the steady clock, for a CountingClock's sleeps in tests across threads.
+// std::this_thread::sleep_for of a few microseconds does not sleep at all with MinGW (and 1.5 ms
+// take about 1.15 ms): a wait that counts its time-out in such sleeps would run out at once.
+inline void PauseFor(std::chrono::microseconds duration) {
+  const auto deadline = std::chrono::steady_clock::now() + duration;
+  while (std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+}
 
 }  // namespace kfw::test

@@ -13,7 +13,9 @@ namespace kfw::test {
 // shown in the failure.
 void ExpectInChildWithin(unsigned seconds, const std::function<std::string()>& check);
 
+#ifndef _WIN32
 // Makes a FIFO; fails the test when it cannot.
 void MakeFifo(const std::string& path);
+#endif
 
 }  // namespace kfw::test

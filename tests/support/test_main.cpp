@@ -28,21 +28,49 @@ class ResetCoreState final : public testing::EmptyTestEventListener {
 }  // namespace
 
 namespace kfw::test {
+
+namespace {
+
+// Death tests that run in a new process (always on Windows, which has no fork) start the test
+// program again: the scratch directory goes to them by name, so that a check there and the test
+// around it look at the same files.
+constexpr const char* kScratchVariable = "KFW_TEST_SCRATCH_DIRECTORY";
+bool scratchIsOurs = false;
+
+void SetVariable(const char* name, const std::string& value) {
+#ifdef _WIN32
+  _putenv_s(name, value.c_str());
+#else
+  setenv(name, value.c_str(), 1);
+#endif
+}
+
+}  // namespace
+
 std::filesystem::path ScratchDirectory() {
-  // A directory of this run's own: the first name not yet taken (create_directory is false for
-  // one that exists), so parallel test programs never share one.
   static const std::filesystem::path dir = [] {
+    std::error_code error;
+    if (const char* inherited = std::getenv(kScratchVariable);
+        inherited && *inherited && std::filesystem::is_directory(inherited, error)) {
+      return std::filesystem::path(inherited);
+    }
+    // A directory of this run's own: the first name not yet taken (create_directory is false for
+    // one that exists), so parallel test programs never share one.
     std::random_device random;
     const std::filesystem::path base = std::filesystem::temp_directory_path();
     for (;;) {
       std::filesystem::path candidate = base / ("kfwtest." + std::to_string(random()));
-      std::error_code error;
-      if (std::filesystem::create_directory(candidate, error)) return candidate;
+      if (std::filesystem::create_directory(candidate, error)) {
+        scratchIsOurs = true;
+        SetVariable(kScratchVariable, candidate.string());
+        return candidate;
+      }
       if (error) return base;
     }
   }();
   return dir;
 }
+
 }  // namespace kfw::test
 
 int main(int argc, char** argv) {
@@ -50,6 +78,6 @@ int main(int argc, char** argv) {
   testing::UnitTest::GetInstance()->listeners().Append(new ResetCoreState);
   const int result = RUN_ALL_TESTS();
   std::error_code ignored;
-  std::filesystem::remove_all(kfw::test::ScratchDirectory(), ignored);
+  if (kfw::test::scratchIsOurs) std::filesystem::remove_all(kfw::test::ScratchDirectory(), ignored);
   return result;
 }

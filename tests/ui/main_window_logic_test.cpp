@@ -350,6 +350,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, OutcomeTest, testing::Values(
     [](const testing::TestParamInfo<Outcome>& row) { return std::string(row.param.what); });
 // clang-format on
 
+#ifndef _WIN32  // FIFOs are POSIX's
 TEST_F(MainWindowLogicTest, AFifoAsTheImageIsRefusedWithoutWaitingForAWriter) {
   const std::string fifo = (test::ScratchDirectory() / "image.fifo").string();
   test::MakeFifo(fifo);
@@ -364,6 +365,7 @@ TEST_F(MainWindowLogicTest, AFifoAsTheImageIsRefusedWithoutWaitingForAWriter) {
     return std::string();
   });
 }
+#endif
 
 TEST(ProgramOptionsTest, LogIsATextAnywhereAndEachSwitchIsAWholeWord) {
   struct Row {
