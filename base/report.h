@@ -6,6 +6,17 @@
 #include <cstdint>
 #include <string>
 
+// Checks a printf-style format against its arguments. MinGW's compilers read "printf" as
+// Microsoft's dialect, which knows neither %zu nor %hhx; the build asks MinGW for its C99 printf
+// (__USE_MINGW_ANSI_STDIO), so the formats are checked as GNU's.
+#ifdef __MINGW32__
+#define KFW_PRINTF_LIKE(formatIndex, firstArgument) \
+  __attribute__((format(gnu_printf, formatIndex, firstArgument)))
+#else
+#define KFW_PRINTF_LIKE(formatIndex, firstArgument) \
+  __attribute__((format(printf, formatIndex, firstArgument)))
+#endif
+
 namespace kfw {
 
 // Supplied by the front end (the window, the terminal program, a test double). The core never
@@ -38,7 +49,7 @@ bool AskYesNo(const std::string& text);
 // Formats into 352 bytes (a longer text is cut, never overflows), shows it through ShowFatal and
 // ends the process with exit status 1. Used for failures of the MIDI service while sending or
 // while handing the input buffer back.
-[[noreturn]] void FatalMidiError(const char* format, ...) __attribute__((format(printf, 1, 2)));
+[[noreturn]] void FatalMidiError(const char* format, ...) KFW_PRINTF_LIKE(1, 2);
 inline constexpr int kFatalTextCapacity = 352;
 
 // The trace log's on switch: set once by EnableTrace, before any port is open, never cleared

@@ -2,6 +2,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "base/report.h"
 #include "cli/commands.h"
 #include "cli/common.h"
 #include "cli/exit_status.h"
@@ -30,7 +31,7 @@ Examples:
 
 namespace {
 
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) KFW_PRINTF_LIKE(1, 2);
 std::string Format(const char* format, ...) {
   char text[256];
   va_list args;

@@ -432,6 +432,10 @@ TEST(CliHelp, EveryCommandTakesTheOptionsTheHelpGivesItAndNoOther) {
         EXPECT_EQ(result.out.rfind("Usage: kfwupdate " + command, 0), 0u) << result.out;
         continue;
       }
+#ifdef _WIN32
+      // On Windows simulate reads no option: it only says that it needs Linux.
+      if (command == "simulate") continue;
+#endif
       EXPECT_EQ(result.exitStatus, 64);
       const std::string refused = "unknown option " + scope.option + "\n";
       EXPECT_NE(result.err.find(given ? "unknown option " + stopper + "\n" : refused),
