@@ -34,6 +34,17 @@ class SimulatedPortBackend::Output final : public OutputConnection {
     return backend_.timeline_.NowMicroseconds() >= lastArrival_;
   }
 
+  // The instant is known: the arrival of the last byte sent. In virtual time the notice is an
+  // action of the timeline, so that a wait for it advances the clock to that instant.
+  void WhenDrained(std::function<void()> done) override {
+    uint64_t at;
+    {
+      std::lock_guard lock(mutex_);
+      at = lastArrival_;
+    }
+    backend_.timeline_.At(at, std::move(done));
+  }
+
   uint32_t LargestMessage() const override { return backend_.settings_.largestMessage; }
 
  private:
