@@ -5,6 +5,7 @@
 #include "cli/exit_status.h"
 #include "cli/port_choice.h"
 #include "cli/terminal.h"
+#include "base/waiting.h"
 #include "engine/connect.h"
 #include "image/image_file.h"
 #include "image/image_file_io.h"
@@ -15,8 +16,9 @@ namespace kfw::cli {
 
 namespace {
 
+// The options of the commands that talk to a module.
 const std::vector<OptionSpec> kPortOptions = {
-    {"--in", true}, {"--out", true}, {"--simulator", false}};
+    {"--in", true}, {"--out", true}, {"--simulator", false}, {"--fast", false}};
 
 // The port options, before anything is opened: both given, each a word that could name a port.
 // Returns the usage error's status, or -1.
@@ -71,6 +73,7 @@ int RunConnect(const std::vector<std::string>& args) {
   if (!arguments.Positional().empty()) return UsageError("connect", "takes no file");
   if (const int status = CheckPortOptions("connect", arguments); status >= 0) return status;
   ApplyTraceOptions(arguments);
+  fastMode = arguments.Has("--fast");
 
   TerminalFrontEnd frontEnd;
   frontEnd.Install();
@@ -103,6 +106,7 @@ int RunUpdate(const std::vector<std::string>& args) {
   }
   if (const int status = CheckPortOptions("update", arguments); status >= 0) return status;
   ApplyTraceOptions(arguments);
+  fastMode = arguments.Has("--fast");
   const std::string& file = arguments.Positional()[0];
 
   std::optional<bool> answer;

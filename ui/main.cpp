@@ -3,13 +3,16 @@
 //
 // Options: "-log" anywhere on the command line writes the trace of every message sent and
 // received (see TraceFilePath); "--simulator", or KFW_SIMULATOR=1, lists a simulated QX-412 among
-// the ports, to try the program without a module.
+// the ports, to try the program without a module; "--fast" takes each answer as soon as it has
+// arrived and each message as sent as soon as its port reports it gone (the window has no room for
+// a switch, so it is an option of the command line).
 #include <QApplication>
 #include <cstring>
 #include <memory>
 
 #include "engine/progress.h"
 #include "base/report.h"
+#include "base/waiting.h"
 #include "midi/backends/backends.h"
 #include "midi/port_settings_file.h"
 #include "midi/ports.h"
@@ -34,6 +37,8 @@ int main(int argc, char** argv) {
   const bool simulator =
       HasOption(argc, argv, "--simulator") || kfw::SimulatorRequestedByEnvironment();
   if (kfw::CommandLineAsksForLog(argc, argv)) kfw::EnableTrace();
+  // Before any port is opened: the fast mode opens the output with its done notice.
+  kfw::fastMode = HasOption(argc, argv, "--fast");
 
   QApplication application(argc, argv);
   // The program ends when the main window does, not when its last window closes: the progress
