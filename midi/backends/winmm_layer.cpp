@@ -57,6 +57,16 @@ class HeaderTable {
     return headers_.empty();
   }
 
+  // Our header whose WinMM header is at `theirs`, found by its address alone, or nullptr. Nothing
+  // is read through `theirs`: a done notice may come after the sender has unprepared and dropped it.
+  MidiHdr* OursOf(const MIDIHDR* theirs) {
+    std::lock_guard lock(mutex_);
+    for (auto& [ours, pair] : headers_) {
+      if (&pair->theirs == theirs) return ours;
+    }
+    return nullptr;
+  }
+
  private:
   std::mutex mutex_;
   std::map<MidiHdr*, std::unique_ptr<HeaderPair>> headers_;
@@ -77,6 +87,8 @@ struct WinMmInput final : MidiInDevice {
 struct WinMmOutput final : MidiOutDevice {
   HMIDIOUT handle = nullptr;
   HeaderTable headers;
+  MidiOutProc callback = nullptr;  // only when opened with kCallbackFunction
+  uintptr_t instance = 0;
 };
 
 // WinMM's input callback, on WinMM's thread: passes each message on with our header in place of
@@ -93,6 +105,20 @@ void CALLBACK InputCallback(HMIDIIN, UINT message, DWORD_PTR instance, DWORD_PTR
     param1 = reinterpret_cast<DWORD_PTR>(ours);
   }
   input->callback(input, message, input->instance, param1, param2);
+}
+
+// WinMM's output callback, on WinMM's thread: MOM_DONE (the fast mode's notice that a message has
+// left) passed on with our header in place of WinMM's, and the open and close notices as they
+// are. WinMM allows only a few system calls in here; the program's callback only raises a flag
+// and wakes the waiting thread.
+void CALLBACK OutputCallback(HMIDIOUT, UINT message, DWORD_PTR instance, DWORD_PTR param1,
+                             DWORD_PTR param2) {
+  auto* output = reinterpret_cast<WinMmOutput*>(instance);
+  if (!output || !output->callback) return;
+  if (message == MOM_DONE) {
+    param1 = reinterpret_cast<DWORD_PTR>(output->headers.OursOf(reinterpret_cast<MIDIHDR*>(param1)));
+  }
+  output->callback(output, message, output->instance, param1, param2);
 }
 
 class WinMmDeviceLayer final : public MidiDeviceLayer {
@@ -203,7 +229,18 @@ class WinMmDeviceLayer final : public MidiDeviceLayer {
                    uint32_t flags) override {
     if (!handle) return MMSYSERR_INVALPARAM;
     auto output = std::make_unique<WinMmOutput>();
-    const MMRESULT result = midiOutOpen(&output->handle, device, callback, instance, flags);
+    // The normal mode opens with CALLBACK_NULL, passed on as it is. A callback function gets a
+    // trampoline of ours, since WinMM would call it with its own handle and header.
+    DWORD_PTR winCallback = callback;
+    DWORD_PTR winInstance = instance;
+    if (flags == kCallbackFunction) {
+      if (!callback) return MMSYSERR_INVALFLAG;
+      output->callback = reinterpret_cast<MidiOutProc>(callback);
+      output->instance = instance;
+      winCallback = reinterpret_cast<DWORD_PTR>(&OutputCallback);
+      winInstance = reinterpret_cast<DWORD_PTR>(output.get());
+    }
+    const MMRESULT result = midiOutOpen(&output->handle, device, winCallback, winInstance, flags);
     if (result != MMSYSERR_NOERROR) return result;
     *handle = output.get();
     std::lock_guard lock(mutex_);
