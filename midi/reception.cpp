@@ -125,10 +125,11 @@ void MidiInputCallback(HMidiIn, uint32_t message, uintptr_t, uintptr_t, uintptr_
   uint32_t recorded = inputHeader.dwBytesRecorded;
   if (recorded > kInputBufferSize) recorded = kInputBufferSize;
   for (uint32_t i = 0; i < recorded; ++i) FeedReceivedByte(inputBuffer[i]);
-  // After the bytes are in the ring, before the trace file is opened: a fast reader waits for
-  // exactly this.
-  if (fastMode.load(std::memory_order_relaxed)) CurrentClock().Wake();
   TraceBytes("RX: ", inputBuffer, recorded);
+  // A fast reader waits for these bytes. Woken only now, after their "RX: " line: it may send the
+  // next command at once, and that command's "TX: " line must follow this one, as it does in the
+  // normal mode.
+  if (fastMode.load(std::memory_order_relaxed)) CurrentClock().Wake();
 
   // An empty return is how a reset gives the buffer back for good: queuing it again would keep
   // the device from closing.
