@@ -58,7 +58,8 @@ class HeaderTable {
   }
 
   // Our header whose WinMM header is at `theirs`, found by its address alone, or nullptr. Nothing
-  // is read through `theirs`: a done notice may come after the sender has unprepared and dropped it.
+  // is read through `theirs`: a done notice may come after the sender has unprepared and dropped
+  // it.
   MidiHdr* OursOf(const MIDIHDR* theirs) {
     std::lock_guard lock(mutex_);
     for (auto& [ours, pair] : headers_) {
@@ -116,7 +117,8 @@ void CALLBACK OutputCallback(HMIDIOUT, UINT message, DWORD_PTR instance, DWORD_P
   auto* output = reinterpret_cast<WinMmOutput*>(instance);
   if (!output || !output->callback) return;
   if (message == MOM_DONE) {
-    param1 = reinterpret_cast<DWORD_PTR>(output->headers.OursOf(reinterpret_cast<MIDIHDR*>(param1)));
+    param1 =
+        reinterpret_cast<DWORD_PTR>(output->headers.OursOf(reinterpret_cast<MIDIHDR*>(param1)));
   }
   output->callback(output, message, output->instance, param1, param2);
 }
