@@ -14,9 +14,9 @@ struct RealRun {
   std::string detail;     // what the transport adds, e.g. JACK's period
   bool fast = false;
   bool ran = false;
-  std::string why;          // why it did not run, or how it failed
-  double seconds = 0;       // the update, Connect to the final reset, in wall-clock time
-  double waitSeconds = 0;   // of which the procedures spent waiting in the clock
+  std::string why;         // why it did not run, or how it failed
+  double seconds = 0;      // the update, Connect to the final reset, in wall-clock time
+  double waitSeconds = 0;  // of which the procedures spent waiting in the clock
 };
 
 // Runs `file` (an image for the simulated module's default identity) once in each mode on each

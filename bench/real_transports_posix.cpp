@@ -102,9 +102,7 @@ class Child {
     }
   }
 
-  bool Running() {
-    return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0;
-  }
+  bool Running() { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
 
   // SIGTERM, and SIGKILL if it has not ended within 5 s.
   void Stop() {
@@ -185,8 +183,8 @@ int32_t Find(const std::vector<PortsDeviceLayer::Port>& ports, const std::string
 }
 
 // One update on the open transport, in one mode, timed from Connect to the final reset.
-void RunOnce(PortsDeviceLayer& layer, const std::string& transmitTo,
-             const std::string& receiveFrom, const std::vector<uint8_t>& file, RealRun& run) {
+void RunOnce(PortsDeviceLayer& layer, const std::string& transmitTo, const std::string& receiveFrom,
+             const std::vector<uint8_t>& file, RealRun& run) {
   const int32_t input = Find(layer.Inputs(), receiveFrom);
   const int32_t output = Find(layer.Outputs(), transmitTo);
   if (input < 0 || output < 0) {

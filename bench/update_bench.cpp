@@ -175,13 +175,13 @@ int main(int argc, char** argv) {
       status = 1;
       continue;
     }
-    std::printf("%-29s %7u %6u %10llu %10.2f | %10.2f %6.2f | %10.2f %6.2f | %7.2fx | %4.0f %4.0f\n",
-                c.name, c.imageBytes, normal.dataBlocks,
-                static_cast<unsigned long long>(normal.wireBytes), normal.limitSeconds,
-                normal.simulatedSeconds, normal.simulatedSeconds / normal.limitSeconds,
-                fast.simulatedSeconds, fast.simulatedSeconds / fast.limitSeconds,
-                normal.simulatedSeconds / fast.simulatedSeconds, normal.realSeconds * 1e3,
-                fast.realSeconds * 1e3);
+    std::printf(
+        "%-29s %7u %6u %10llu %10.2f | %10.2f %6.2f | %10.2f %6.2f | %7.2fx | %4.0f %4.0f\n",
+        c.name, c.imageBytes, normal.dataBlocks, static_cast<unsigned long long>(normal.wireBytes),
+        normal.limitSeconds, normal.simulatedSeconds, normal.simulatedSeconds / normal.limitSeconds,
+        fast.simulatedSeconds, fast.simulatedSeconds / fast.limitSeconds,
+        normal.simulatedSeconds / fast.simulatedSeconds, normal.realSeconds * 1e3,
+        fast.realSeconds * 1e3);
   }
   std::printf(
       "\nnormal, fast: the update's duration in the module's time (Connect to the final reset) in "
@@ -193,8 +193,8 @@ int main(int argc, char** argv) {
       "\nReal time, the module in a process of its own (kfwupdate simulate --baud 31250), 128 KiB "
       "as above:\n");
   std::printf("%-16s %-6s | %9s %12s %6s | %9s %6s | %11s %9s | %8s\n", "transport", "mode",
-              "real (s)", "virtual (s)", "ratio", "limit (s)", "ratio", "waiting (s)",
-              "rest (s)", "speed-up");
+              "real (s)", "virtual (s)", "ratio", "limit (s)", "ratio", "waiting (s)", "rest (s)",
+              "speed-up");
   uint32_t records = 0;
   const std::vector<uint8_t> file = kfw::ImageFile(128 * 1024, blockSize, records);
   const std::vector<kfw::bench::RealRun> runs =
@@ -221,10 +221,9 @@ int main(int argc, char** argv) {
     }
     std::printf("\n");
     char line[512];
-    std::snprintf(line, sizeof line,
-                  "  %s, %s: %+.2f ms a message beside virtual time (%u messages); %s",
-                  run.transport.c_str(), mode, perMessage * 1e3, virtualRun.messages,
-                  run.detail.c_str());
+    std::snprintf(
+        line, sizeof line, "  %s, %s: %+.2f ms a message beside virtual time (%u messages); %s",
+        run.transport.c_str(), mode, perMessage * 1e3, virtualRun.messages, run.detail.c_str());
     details.emplace_back(line);
   }
   std::printf(

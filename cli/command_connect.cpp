@@ -1,15 +1,15 @@
 #include <cstdio>
 
+#include "base/waiting.h"
 #include "cli/commands.h"
 #include "cli/common.h"
 #include "cli/exit_status.h"
 #include "cli/port_choice.h"
 #include "cli/terminal.h"
-#include "base/waiting.h"
 #include "engine/connect.h"
+#include "engine/update.h"
 #include "image/image_file.h"
 #include "image/image_file_io.h"
-#include "engine/update.h"
 #include "midi/ports.h"
 
 namespace kfw::cli {

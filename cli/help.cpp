@@ -92,7 +92,8 @@ Example:
   kfwupdate connect --in sim --out sim
 )";
 
-const char* const kUpdateHelp = R"(Usage: kfwupdate update FILE --in PORT --out PORT [--yes | --no] [--fast]
+const char* const kUpdateHelp =
+    R"(Usage: kfwupdate update FILE --in PORT --out PORT [--yes | --no] [--fast]
 
 What the window's Connect and then Update do: opens the ports, reaches the module, checks
 FILE against the module that answered, then writes it: delays, resets, the preparation of

@@ -5,8 +5,8 @@
 // Input: bytes from the backend's thread are framed into the queued buffer. A buffer goes back
 // through the callback (kMimLongData) when an F7 has been stored, when it is full, when a status
 // byte breaks off a message (the byte is stored, so the receive parser sees the break), or, for
-// backends that say so, at the end of every delivery. Real-time bytes (F8-FF) are not SysEx data and
-// never reach a buffer. Bytes outside SysEx are dropped: the program asks for nothing else.
+// backends that say so, at the end of every delivery. Real-time bytes (F8-FF) are not SysEx data
+// and never reach a buffer. Bytes outside SysEx are dropped: the program asks for nothing else.
 // Output: a message is "still playing" until the backend reports its bytes drained; an output
 // opened with a callback is told kMomDone once the backend has seen them drain.
 #pragma once

@@ -95,8 +95,11 @@ void PacedModule::Receive(const uint8_t* bytes, size_t count) {
 
 SimulatedPortBackend::SimulatedPortBackend(SimulatedModule& module, Timeline& timeline,
                                            LinkSettings settings)
-    : module_(module), timeline_(timeline), settings_(settings),
-      shared_(std::make_shared<Shared>()), wire_(settings.baud) {
+    : module_(module),
+      timeline_(timeline),
+      settings_(settings),
+      shared_(std::make_shared<Shared>()),
+      wire_(settings.baud) {
   module_.SetEmitter([this](std::vector<uint8_t> bytes, uint64_t delayMicros) {
     SendToHost(std::move(bytes), delayMicros);
   });

@@ -43,7 +43,9 @@ class LinkWire {
   uint64_t ToModule(uint64_t now, uint64_t count);
   // The instant the module's bytes, ready at `ready`, start on their way to the host, and the
   // instant the line to the host is taken until.
-  uint64_t StartToHost(uint64_t ready) const { return ready > toHostFreeAt_ ? ready : toHostFreeAt_; }
+  uint64_t StartToHost(uint64_t ready) const {
+    return ready > toHostFreeAt_ ? ready : toHostFreeAt_;
+  }
   void HostLineTakenUntil(uint64_t when) { toHostFreeAt_ = when; }
   // `count` bytes the module has ready at `ready`: the instant the last reaches the host.
   uint64_t ToHost(uint64_t ready, uint64_t count);

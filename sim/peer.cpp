@@ -344,9 +344,10 @@ bool SimulatorPeer::Start(std::string& error) {
   }
   timeline_ = std::make_unique<RealTimeline>();
   Transport* transport = transport_.get();
-  paced_ = std::make_unique<PacedModule>(
-      *module_, *timeline_, options_.baud,
-      [transport](const std::vector<uint8_t>& bytes) { transport->Write(bytes.data(), bytes.size()); });
+  paced_ = std::make_unique<PacedModule>(*module_, *timeline_, options_.baud,
+                                         [transport](const std::vector<uint8_t>& bytes) {
+                                           transport->Write(bytes.data(), bytes.size());
+                                         });
   {
     std::lock_guard lock(gate_);
     open_ = true;

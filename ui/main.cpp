@@ -10,9 +10,9 @@
 #include <cstring>
 #include <memory>
 
-#include "engine/progress.h"
 #include "base/report.h"
 #include "base/waiting.h"
+#include "engine/progress.h"
 #include "midi/backends/backends.h"
 #include "midi/port_settings_file.h"
 #include "midi/ports.h"

@@ -334,9 +334,10 @@ TEST(CliUpdate, FastSendsTheSameMessagesAndPrintsTheSame) {
   test::ProcessResult results[2];
   std::vector<std::string> sent[2];
   for (bool fast : {false, true}) {
-    const std::string trace = (ScratchDirectory() / (fast ? "fast-trace.txt" : "trace.txt")).string();
-    std::vector<std::string> argv = {kProgram, "update", file,          "--in", "sim", "--out",
-                                     "sim",    "-log",   "--trace-file", trace};
+    const std::string trace =
+        (ScratchDirectory() / (fast ? "fast-trace.txt" : "trace.txt")).string();
+    std::vector<std::string> argv = {kProgram, "update", file,   "--in",         "sim",
+                                     "--out",  "sim",    "-log", "--trace-file", trace};
     if (fast) argv.push_back("--fast");
     results[fast] = RunProgram(argv);
     ASSERT_EQ(results[fast].exitStatus, 0) << results[fast].err;

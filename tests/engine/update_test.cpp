@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "base/report.h"
+#include "base/waiting.h"
 #include "engine/process_state.h"
 #include "engine/progress.h"
 #include "image/image_writer.h"
-#include "base/report.h"
-#include "base/waiting.h"
 #include "protocol/messages.h"
 #include "tests/engine/engine_helpers.h"
 #include "tests/support/doubles.h"
@@ -100,7 +100,9 @@ struct RunCase {
 };
 
 // A failing case is named, not dumped byte by byte.
-void PrintTo(const RunCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const RunCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class UpdateRun : public testing::TestWithParam<RunCase> {};
 // The same cases in the fast mode: the same commands, the same results.
@@ -139,9 +141,13 @@ void RunAndCheck(const RunCase& c, bool fast) {
   if (c.check) c.check(run);
 }
 
-TEST_P(UpdateRun, EndsWithItsResultAfterExactlyTheseCommands) { RunAndCheck(GetParam(), false); }
+TEST_P(UpdateRun, EndsWithItsResultAfterExactlyTheseCommands) {
+  RunAndCheck(GetParam(), false);
+}
 
-TEST_P(FastUpdateRun, EndsWithTheSameResultAfterTheSameCommands) { RunAndCheck(GetParam(), true); }
+TEST_P(FastUpdateRun, EndsWithTheSameResultAfterTheSameCommands) {
+  RunAndCheck(GetParam(), true);
+}
 
 // Faults the module takes on once it has acted on the named command.
 Step From(const std::string& name, ModuleFaults faults) {

@@ -230,9 +230,9 @@ TEST(SystemClockWait, NoWakeIsLostWhicheverSideComesFirst) {
 TEST(DrainNotifier, GivesEachNoticeAtTheFirstYesAskedAfterIt) {
   std::mutex mutex;
   std::condition_variable changed;
-  int asked = 0;           // questions begun
-  int answers = 0;         // answers released by the test
-  bool answer = false;     // what the released answers say
+  int asked = 0;        // questions begun
+  int answers = 0;      // answers released by the test
+  bool answer = false;  // what the released answers say
   auto drained = [&] {
     std::unique_lock lock(mutex);
     const int question = ++asked;

@@ -187,9 +187,9 @@ TEST_F(PortLayer, AnOutputOpenedWithACallbackIsToldEachMessageDoneUntilItCloses)
   EXPECT_EQ(layer.OutOpen(&out, 0, 0, 0, kCallbackFunction), kMmInvalidFlag);
   EXPECT_EQ(layer.OutOpen(&out, 0, reinterpret_cast<uintptr_t>(&OutputCallback), 0, 0x50000),
             kMmInvalidFlag);
-  ASSERT_EQ(layer.OutOpen(&out, 0, reinterpret_cast<uintptr_t>(&OutputCallback), 0,
-                          kCallbackFunction),
-            kMmNoError);
+  ASSERT_EQ(
+      layer.OutOpen(&out, 0, reinterpret_cast<uintptr_t>(&OutputCallback), 0, kCallbackFunction),
+      kMmNoError);
   Bytes bytes = test::Hex("F0 00 7F 7F 7F 7F 10 02 F7");
   MidiHdr message{};
   message.lpData = bytes.data();

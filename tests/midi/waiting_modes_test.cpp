@@ -30,7 +30,9 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using test::Hex;
 
-const char* ModeName(bool fast) { return fast ? "fast" : "normal"; }
+const char* ModeName(bool fast) {
+  return fast ? "fast" : "normal";
+}
 
 // A byte for the ring at a virtual instant, as the input side delivers it.
 struct Arrival {
@@ -193,8 +195,8 @@ TEST(SendBound, ADeviceStillPlayingEndsWithTheSameFatalTextAfterTheSame30Seconds
     device.stillPlayingCount = kMaxStillPlayingRepeats + 1;
     EXPECT_THROW(SendSysEx(reset.data(), static_cast<uint32_t>(reset.size())), test::FatalEnded);
     EXPECT_EQ(std::accumulate(clock.sleeps.begin(), clock.sleeps.end(), 0u), 30'000u);
-    EXPECT_EQ(boxes.Fatals(), std::vector<std::string>{
-                                  "midiOutUnprepareHeader call failed - code 00000041\n"});
+    EXPECT_EQ(boxes.Fatals(),
+              std::vector<std::string>{"midiOutUnprepareHeader call failed - code 00000041\n"});
     ClosePorts();
   }
 }
