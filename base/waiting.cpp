@@ -1,11 +1,23 @@
 #include "base/waiting.h"
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 namespace kfw {
 
 std::atomic<uint8_t> CancelFlag{0};
+std::atomic<bool> fastMode{false};
+
+bool Clock::WaitUntil(uint64_t deadlineMicros, const std::function<bool()>& ready) {
+  if (ready()) return true;
+  const uint64_t now = NowMicroseconds();
+  if (deadlineMicros > now) {
+    SleepMilliseconds(static_cast<uint32_t>((deadlineMicros - now + 999) / 1000));
+  }
+  return ready();
+}
 
 namespace {
 
@@ -19,6 +31,29 @@ class RealClock final : public Clock {
                                      std::chrono::steady_clock::now().time_since_epoch())
                                      .count());
   }
+
+  // ready() is looked at under the lock, and Wake takes the lock after its caller has published
+  // what ready() reads: either the look comes after the lock was released by Wake, and so sees
+  // the publication, or it comes before Wake took the lock, and then the waiter is already inside
+  // wait_for (which releases the lock atomically) when the notification comes. No wake is lost.
+  bool WaitUntil(uint64_t deadlineMicros, const std::function<bool()>& ready) override {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      if (ready()) return true;
+      const uint64_t now = NowMicroseconds();
+      if (now >= deadlineMicros) return false;
+      wake_.wait_for(lock, std::chrono::microseconds(deadlineMicros - now));
+    }
+  }
+
+  void Wake() override {
+    { std::lock_guard lock(mutex_); }
+    wake_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable wake_;
 };
 
 std::atomic<Clock*> installedClock{nullptr};
@@ -64,6 +99,7 @@ void ClearCancel() {
 
 namespace internal {
 void ResetWaitingState() {
+  fastMode.store(false);
   cancelHeld.store(0);
   ClearCancel();
   InstallClock(nullptr);

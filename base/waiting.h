@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 
 namespace kfw {
 
@@ -14,6 +15,16 @@ class Clock {
   virtual void SleepMilliseconds(uint32_t milliseconds) = 0;
   // Monotonic time in microseconds, from an arbitrary origin.
   virtual uint64_t NowMicroseconds() = 0;
+
+  // Waits until ready() holds or the clock reaches deadlineMicros, whichever comes first, and
+  // says whether ready() held. ready() is looked at on entry and again after every Wake; it must
+  // be cheap and take no lock the wakers hold. This default, for clocks that cannot be woken,
+  // sleeps to the deadline in one go and looks once more.
+  virtual bool WaitUntil(uint64_t deadlineMicros, const std::function<bool()>& ready);
+  // Makes the waits in WaitUntil look at their condition again. Whoever makes a condition true
+  // calls it after publishing what the condition reads (the input side after storing bytes in the
+  // reply ring, an output's done notice). Harmless when nobody waits.
+  virtual void Wake() {}
 };
 
 // The real clock: sleeps the calling thread.
@@ -28,6 +39,13 @@ inline constexpr uint32_t kTickMilliseconds = 100;
 
 // Sleeps n ticks. Only the low 8 bits of n count: at most 255 ticks, 25.5 s.
 void WaitTicks(uint32_t n);
+
+// The fast mode (--fast): the same messages in the same order with the same time-outs, but a wait
+// for a reply ends as soon as the reply is in the ring, and a send as soon as the output reports
+// the message gone, instead of at the next 100 ms tick. Pauses that belong to the protocol
+// (WaitTicks) stay as they are. Set by the front end at start, before any port is opened; off by
+// default and after ResetProcessState.
+extern std::atomic<bool> fastMode;
 
 // Set by the progress window's Cancel (RequestCancel) or the terminal's Ctrl-C (HoldCancel),
 // cleared when a connect or update starts unless held, polled by every waiting loop.

@@ -1,19 +1,25 @@
-// Whole updates on the simulated module in virtual time, beside what the link itself allows.
+// Whole updates on the simulated module, in both modes, beside what the link itself allows.
 //
-// For each case it prints the update's duration in the module's (virtual) time and the real time
-// the run took, and the link's limit: every byte on the wire in both directions at 10 bits a byte,
+// In virtual time, for each case: the update's duration in the module's time in the normal and the
+// fast mode, and the link's limit: every byte on the wire in both directions at 10 bits a byte,
 // plus the module's own work (the erase of each image record and the programming of each block).
 // The ratio says how far the procedures' waiting keeps an update above that limit.
+//
+// Then the 128 KiB update in real time over real transports (a private JACK server, a
+// pseudo-terminal), with the module in a process of its own pacing the link at 31250 baud, beside
+// the virtual-time figure of the same case and mode. `--virtual` leaves the real-time runs out.
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "base/waiting.h"
+#include "bench/real_transports.h"
 #include "engine/update.h"
 #include "image/image_writer.h"
-#include "base/waiting.h"
 #include "midi/device.h"
 #include "midi/port_layer.h"
 #include "midi/ports.h"
@@ -28,6 +34,7 @@ namespace {
 struct BenchCase {
   const char* name;
   uint32_t imageBytes;
+  uint16_t blockSize;
   LinkSettings link;
   uint32_t limitBaud;  // the rate the wire part of the limit is counted at; 0: no wire time
 };
@@ -55,15 +62,17 @@ struct Figures {
   std::string failure;
   uint32_t records = 0;
   uint32_t dataBlocks = 0;
+  uint32_t messages = 0;  // commands the module acted on
   uint64_t wireBytes = 0;
   double simulatedSeconds = 0;
   double realSeconds = 0;
   double limitSeconds = 0;
 };
 
-Figures Run(const BenchCase& c) {
+Figures Run(const BenchCase& c, bool fast) {
   Figures figures;
-  const ModuleIdentity identity;
+  ModuleIdentity identity;
+  identity.blockSize = c.blockSize;
   const ModuleTiming timing;
   VirtualTime time;
   SimulatedModule module(identity, {}, timing);
@@ -73,11 +82,12 @@ Figures Run(const BenchCase& c) {
   layer->AddBackend(std::move(ownedBackend));
   InstallClock(&time);
   InstallMidiDeviceLayer(layer.get());
+  fastMode = fast;  // before the ports open
 
   if (!OpenPorts(0, 0)) {
     figures.failure = "the simulated ports did not open";
   } else {
-    const std::vector<uint8_t> file = ImageFile(c.imageBytes, identity.blockSize, figures.records);
+    const std::vector<uint8_t> file = ImageFile(c.imageBytes, c.blockSize, figures.records);
     DeviceInfo device;
     const uint64_t bytesBefore = backend.BytesToModule() + backend.BytesToHost();
     const uint64_t virtualBefore = time.NowMicroseconds();
@@ -86,6 +96,9 @@ Figures Run(const BenchCase& c) {
     const auto realAfter = std::chrono::steady_clock::now();
     figures.simulatedSeconds = (time.NowMicroseconds() - virtualBefore) / 1e6;
     figures.realSeconds = std::chrono::duration<double>(realAfter - realBefore).count();
+    // The answer to the final reset is still on its way when the fast run returns; it counts in
+    // the wire bytes of both modes alike.
+    time.RunUntil(time.NowMicroseconds() + 1'000'000);
     figures.wireBytes = backend.BytesToModule() + backend.BytesToHost() - bytesBefore;
 
     uint32_t erases = 0;
@@ -93,6 +106,7 @@ Figures Run(const BenchCase& c) {
       if (event.command == 0x13) ++erases;
       if (event.command == 0x15 && event.blockLength != 0) ++figures.dataBlocks;
     }
+    figures.messages = static_cast<uint32_t>(module.Events().size());
     const double wireSeconds = c.limitBaud ? figures.wireBytes * 10.0 / c.limitBaud : 0.0;
     figures.limitSeconds =
         wireSeconds +
@@ -110,6 +124,7 @@ Figures Run(const BenchCase& c) {
     }
     ClosePorts();
   }
+  fastMode = false;
   InstallMidiDeviceLayer(nullptr);
   InstallClock(nullptr);
   return figures;
@@ -118,38 +133,103 @@ Figures Run(const BenchCase& c) {
 }  // namespace
 }  // namespace kfw
 
-int main() {
+int main(int argc, char** argv) {
   using kfw::BenchCase;
+  const bool virtualOnly = argc > 1 && std::strcmp(argv[1], "--virtual") == 0;
+  const uint16_t blockSize = kfw::ModuleIdentity{}.blockSize;
+  // The last case's 3-byte blocks put 20000 blocks in one image record: the 14-bit block number
+  // wraps on the wire after block 16383.
   const BenchCase cases[] = {
-      {"128 KiB, 31250 baud", 128 * 1024, {.baud = 31250}, 31250},
-      {"128 KiB, unlimited (USB)", 128 * 1024, {.baud = 0}, 0},
-      {"4 KiB, 31250 baud", 4 * 1024, {.baud = 31250}, 31250},
+      {"128 KiB, 31250 baud", 128 * 1024, blockSize, {.baud = 31250}, 31250},
+      {"128 KiB, unlimited (USB)", 128 * 1024, blockSize, {.baud = 0}, 0},
+      {"4 KiB, 31250 baud", 4 * 1024, blockSize, {.baud = 31250}, 31250},
+      {"60000 B in 3 B blocks, 31250", 60000, 3, {.baud = 31250}, 31250},
   };
   const kfw::ModuleTiming timing;
   std::printf(
-      "Whole updates on the simulated QX-412: blocks of %u bytes, erase %.0f ms per image "
-      "record, programming %.0f ms per block.\n",
-      static_cast<unsigned>(kfw::ModuleIdentity{}.blockSize), timing.eraseMicros / 1e3,
-      timing.programBlockMicros / 1e3);
+      "Whole updates on the simulated QX-412: blocks of %u bytes (unless said), erase %.0f ms per "
+      "image record, programming %.0f ms per block.\n",
+      static_cast<unsigned>(blockSize), timing.eraseMicros / 1e3, timing.programBlockMicros / 1e3);
   std::printf(
       "Link limit = wire bytes (both directions) x 10 bits / baud + erase + programming.\n\n");
-  std::printf("%-26s %8s %7s %6s %10s %13s %10s %12s %7s\n", "case", "image", "records", "blocks",
-              "wire bytes", "simulated (s)", "real (ms)", "limit (s)", "ratio");
+  std::printf("Virtual time, the module behind the simulated link:\n");
+  std::printf("%-29s %7s %6s %10s %10s | %10s %6s | %10s %6s | %8s | %9s\n", "case", "image",
+              "blocks", "wire bytes", "limit (s)", "normal (s)", "ratio", "fast (s)", "ratio",
+              "speed-up", "real (ms)");
   int status = 0;
+  kfw::Figures reference[2];  // the 128 KiB case at 31250 baud, for the real-time runs
   for (const BenchCase& c : cases) {
-    const kfw::Figures f = kfw::Run(c);
-    if (!f.ok) {
-      std::printf("%-26s FAILED: %s\n", c.name, f.failure.c_str());
+    const kfw::Figures normal = kfw::Run(c, false);
+    const kfw::Figures fast = kfw::Run(c, true);
+    if (&c == &cases[0]) {
+      reference[0] = normal;
+      reference[1] = fast;
+    }
+    if (!normal.ok || !fast.ok) {
+      std::printf("%-29s FAILED: %s\n", c.name, (!normal.ok ? normal : fast).failure.c_str());
       status = 1;
       continue;
     }
-    std::printf("%-26s %8u %7u %6u %10llu %13.2f %10.2f %12.2f %7.2f\n", c.name, c.imageBytes,
-                f.records, f.dataBlocks, static_cast<unsigned long long>(f.wireBytes),
-                f.simulatedSeconds, f.realSeconds * 1e3, f.limitSeconds,
-                f.simulatedSeconds / f.limitSeconds);
+    if (normal.wireBytes != fast.wireBytes || normal.messages != fast.messages) {
+      std::printf("%-29s FAILED: the modes sent different messages\n", c.name);
+      status = 1;
+      continue;
+    }
+    std::printf(
+        "%-29s %7u %6u %10llu %10.2f | %10.2f %6.2f | %10.2f %6.2f | %7.2fx | %4.0f %4.0f\n",
+        c.name, c.imageBytes, normal.dataBlocks, static_cast<unsigned long long>(normal.wireBytes),
+        normal.limitSeconds, normal.simulatedSeconds, normal.simulatedSeconds / normal.limitSeconds,
+        fast.simulatedSeconds, fast.simulatedSeconds / fast.limitSeconds,
+        normal.simulatedSeconds / fast.simulatedSeconds, normal.realSeconds * 1e3,
+        fast.realSeconds * 1e3);
   }
   std::printf(
-      "\nsimulated: the update's duration in the module's time (Connect to the final reset); "
-      "real: wall-clock time the simulation took; ratio = simulated / limit.\n");
+      "\nnormal, fast: the update's duration in the module's time (Connect to the final reset) in "
+      "each mode; ratio = duration / limit; speed-up = normal / fast; real: wall-clock time each "
+      "simulation took (normal, fast).\n");
+  if (virtualOnly || status != 0) return status;
+
+  std::printf(
+      "\nReal time, the module in a process of its own (kfwupdate simulate --baud 31250), 128 KiB "
+      "as above:\n");
+  std::printf("%-16s %-6s | %9s %12s %6s | %9s %6s | %11s %9s | %8s\n", "transport", "mode",
+              "real (s)", "virtual (s)", "ratio", "limit (s)", "ratio", "waiting (s)", "rest (s)",
+              "speed-up");
+  uint32_t records = 0;
+  const std::vector<uint8_t> file = kfw::ImageFile(128 * 1024, blockSize, records);
+  const std::vector<kfw::bench::RealRun> runs =
+      kfw::bench::RunOverRealTransports(KFW_PROGRAM_PATH, file, 31250);
+  std::vector<std::string> details;
+  for (size_t i = 0; i < runs.size(); ++i) {
+    const kfw::bench::RealRun& run = runs[i];
+    const char* mode = run.fast ? "fast" : "normal";
+    if (!run.ran) {
+      std::printf("%-16s %-6s | skipped: %s\n", run.transport.c_str(), mode, run.why.c_str());
+      continue;
+    }
+    const kfw::Figures& virtualRun = reference[run.fast];
+    const double perMessage = (run.seconds - virtualRun.simulatedSeconds) / virtualRun.messages;
+    std::printf("%-16s %-6s | %9.2f %12.2f %6.2f | %9.2f %6.2f | %11.2f %9.2f |",
+                run.transport.c_str(), mode, run.seconds, virtualRun.simulatedSeconds,
+                run.seconds / virtualRun.simulatedSeconds, virtualRun.limitSeconds,
+                run.seconds / virtualRun.limitSeconds, run.waitSeconds,
+                run.seconds - run.waitSeconds);
+    const bool pair = run.fast && i > 0 && runs[i - 1].ran && !runs[i - 1].fast &&
+                      runs[i - 1].transport == run.transport;
+    if (pair) {
+      std::printf(" %7.2fx", runs[i - 1].seconds / run.seconds);
+    }
+    std::printf("\n");
+    char line[512];
+    std::snprintf(
+        line, sizeof line, "  %s, %s: %+.2f ms a message beside virtual time (%u messages); %s",
+        run.transport.c_str(), mode, perMessage * 1e3, virtualRun.messages, run.detail.c_str());
+    details.emplace_back(line);
+  }
+  std::printf(
+      "\nratio = real / virtual of the same case and mode, then real / limit; waiting: time the "
+      "procedures spent in the clock's waits (sends, replies, pauses); rest: sending, receiving "
+      "and the work around them. Where the difference from virtual time goes:\n");
+  for (const std::string& line : details) std::printf("%s\n", line.c_str());
   return status;
 }

@@ -1,5 +1,6 @@
 #include <cstdio>
 
+#include "base/waiting.h"
 #include "cli/commands.h"
 #include "cli/common.h"
 #include "cli/console.h"
@@ -7,17 +8,18 @@
 #include "cli/port_choice.h"
 #include "cli/terminal.h"
 #include "engine/connect.h"
+#include "engine/update.h"
 #include "image/image_file.h"
 #include "image/image_file_io.h"
-#include "engine/update.h"
 #include "midi/ports.h"
 
 namespace kfw::cli {
 
 namespace {
 
+// The options of the commands that talk to a module.
 const std::vector<OptionSpec> kPortOptions = {
-    {"--in", true}, {"--out", true}, {"--simulator", false}};
+    {"--in", true}, {"--out", true}, {"--simulator", false}, {"--fast", false}};
 
 // The port options, before anything is opened: both given, each a word that could name a port.
 // Returns the usage error's status, or -1.
@@ -72,6 +74,7 @@ int RunConnect(const std::vector<std::string>& args) {
   if (!arguments.Positional().empty()) return UsageError("connect", "takes no file");
   if (const int status = CheckPortOptions("connect", arguments); status >= 0) return status;
   ApplyTraceOptions(arguments);
+  fastMode = arguments.Has("--fast");
 
   TerminalFrontEnd frontEnd;
   frontEnd.Install();
@@ -104,6 +107,7 @@ int RunUpdate(const std::vector<std::string>& args) {
   }
   if (const int status = CheckPortOptions("update", arguments); status >= 0) return status;
   ApplyTraceOptions(arguments);
+  fastMode = arguments.Has("--fast");
   const std::string& file = arguments.Positional()[0];
 
   std::optional<bool> answer;

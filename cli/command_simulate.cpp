@@ -37,6 +37,9 @@ The module's identity:
   --block-size N              largest block it takes (default 256)
   --version-after-update M.N  version reported after an update whose data do not name one
   --erase-ms MS --block-ms MS time to erase, and to program a block (default 200 and 5)
+  --baud N                    acts on each message when its last byte would have arrived over
+                              a MIDI cable of N baud (31250 for MIDI, 10 bits a byte), and
+                              answers likewise; 0, the default, as soon as the bytes come
 
 Faults on demand:
   --silent                    answers nothing
@@ -87,7 +90,7 @@ const std::vector<OptionSpec> kSimulateOptions = {
     {"--reject-block", true}, {"--reject-status", true},
     {"--status-byte-at", true}, {"--second-f0-at", true},
     {"--padding", true},     {"--noise", false},
-    {"--dump-image", true},
+    {"--dump-image", true},  {"--baud", true},
 };
 
 // Reads the transport from --in and --out; false with the problem in error.
@@ -151,7 +154,8 @@ bool ChooseModule(const Arguments& arguments, PeerOptions& options, std::string&
       !number("--unrelated-before-block", 16383, unrelatedBlock) ||
       !number("--status-byte-at", 10000, statusByteAt) ||
       !number("--second-f0-at", 10000, secondF0At) ||
-      !number("--padding", 100000, faults.paddingInReplies)) {
+      !number("--padding", 100000, faults.paddingInReplies) ||
+      !number("--baud", 10'000'000, options.baud)) {
     return false;
   }
   // The module sends its identifiers in the header of every reply, as SysEx data bytes: one with

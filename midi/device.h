@@ -14,6 +14,11 @@
 //   far (none, usually), so it can be unprepared.
 // - MidiOutLongMsg starts sending a prepared message; the message is done only when its bytes have
 //   left the machine. Until then MidiOutUnprepareHeader answers kMidiErrStillPlaying.
+// - An output opened with kCallbackFunction calls its callback with kMomDone, on a thread of the
+//   layer's, once a message is done (param1 is its header, to be compared, never read: the sender
+//   may unprepare and drop it as soon as it is done). The notice may come a little after the
+//   unprepare call has already succeeded; it never comes before the message is done. The fast
+//   mode uses it to end a send without waiting for the next tick.
 // - Every failure is a nonzero numeric result code, shown to the user, never told apart.
 // - One call is our own, not WinMM's: OutGetLargestMessage tells how long a message the open
 //   output takes, so that a procedure can refuse what the output would refuse before it starts.
@@ -52,6 +57,11 @@ inline constexpr uint32_t kMimLongData = 0x3C4;
 inline constexpr uint32_t kMimError = 0x3C5;
 inline constexpr uint32_t kMimLongError = 0x3C6;
 
+// Messages of the output callback.
+inline constexpr uint32_t kMomOpen = 0x3C7;
+inline constexpr uint32_t kMomClose = 0x3C8;
+inline constexpr uint32_t kMomDone = 0x3C9;
+
 // Open flags.
 inline constexpr uint32_t kCallbackNull = 0;
 inline constexpr uint32_t kCallbackFunction = 0x30000;
@@ -85,6 +95,10 @@ using HMidiOut = MidiOutDevice*;
 
 using MidiInProc = void (*)(HMidiIn handle, uint32_t message, uintptr_t instance, uintptr_t param1,
                             uintptr_t param2);
+// Passed to OutOpen as its callback (converted to uintptr_t, as WinMM takes it) with
+// kCallbackFunction.
+using MidiOutProc = void (*)(HMidiOut handle, uint32_t message, uintptr_t instance,
+                             uintptr_t param1, uintptr_t param2);
 
 class MidiDeviceLayer {
  public:

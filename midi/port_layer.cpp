@@ -139,9 +139,29 @@ class PortsDeviceLayer::InputPort final : public MidiInDevice {
   std::thread::id deliveringThread_;
 };
 
+// The output's callback, shared with the backend's drain notices, which may come after the port
+// is closed: they then find it closed. The callback runs under the lock, so that once Close has
+// returned none is running or will run.
+struct PortsDeviceLayer::DoneNotice {
+  std::mutex mutex;
+  MidiOutProc callback = nullptr;
+  uintptr_t instance = 0;
+  HMidiOut handle = nullptr;
+
+  void Done(MidiHdr* header) {
+    std::lock_guard lock(mutex);
+    if (callback) callback(handle, kMomDone, instance, reinterpret_cast<uintptr_t>(header), 0);
+  }
+  void Close() {
+    std::lock_guard lock(mutex);
+    callback = nullptr;
+  }
+};
+
 class PortsDeviceLayer::OutputPort final : public MidiOutDevice {
  public:
   std::unique_ptr<OutputConnection> connection;
+  std::shared_ptr<DoneNotice> notice;  // only when opened with a callback
 
   MmResult Prepare(MidiHdr* header) {
     std::lock_guard lock(mutex_);
@@ -168,6 +188,7 @@ class PortsDeviceLayer::OutputPort final : public MidiOutDevice {
     const MmResult result = connection->Send(header->lpData, header->dwBufferLength);
     if (result != kMmNoError) return result;
     header->dwFlags = (header->dwFlags & ~kMhdrDone) | kMhdrInQueue;
+    if (notice) connection->WhenDrained([notice = notice, header] { notice->Done(header); });
     return kMmNoError;
   }
 
@@ -321,16 +342,22 @@ MmResult PortsDeviceLayer::OutGetDevCaps(uint32_t device, std::string& name) {
   return kMmNoError;
 }
 
-MmResult PortsDeviceLayer::OutOpen(HMidiOut* handle, uint32_t device, uintptr_t, uintptr_t,
-                                   uint32_t flags) {
+MmResult PortsDeviceLayer::OutOpen(HMidiOut* handle, uint32_t device, uintptr_t callback,
+                                   uintptr_t instance, uint32_t flags) {
   if (!handle) return kMmInvalidParameter;
   if (device >= Outputs().size()) return kMmBadDeviceId;
-  if (flags != kCallbackNull) return kMmInvalidFlag;
+  if (flags != kCallbackNull && (flags != kCallbackFunction || !callback)) return kMmInvalidFlag;
   const Port& port = outputs_[device];
   auto output = std::make_unique<OutputPort>();
   const MmResult result = port.backend->OpenOutput(port.name, output->connection);
   if (result != kMmNoError) return result;
   OutputPort* raw = output.get();
+  if (flags == kCallbackFunction) {
+    output->notice = std::make_shared<DoneNotice>();
+    output->notice->callback = reinterpret_cast<MidiOutProc>(callback);
+    output->notice->instance = instance;
+    output->notice->handle = raw;
+  }
   {
     std::lock_guard lock(openMutex_);
     openOutputs_.push_back(std::move(output));
@@ -377,7 +404,9 @@ MmResult PortsDeviceLayer::OutClose(HMidiOut handle) {
     closing = std::move(*it);
     openOutputs_.erase(it);
   }
-  // The connection drains what was sent before it closes the port.
+  // No done notice after the close; the connection drains what was sent before it closes the
+  // port.
+  if (closing->notice) closing->notice->Close();
   closing.reset();
   return kMmNoError;
 }

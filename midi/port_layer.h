@@ -5,9 +5,10 @@
 // Input: bytes from the backend's thread are framed into the queued buffer. A buffer goes back
 // through the callback (kMimLongData) when an F7 has been stored, when it is full, when a status
 // byte breaks off a message (the byte is stored, so the receive parser sees the break), or, for
-// backends that say so, at the end of every delivery. Real-time bytes (F8-FF) are not SysEx data and
-// never reach a buffer. Bytes outside SysEx are dropped: the program asks for nothing else.
-// Output: a message is "still playing" until the backend reports its bytes drained.
+// backends that say so, at the end of every delivery. Real-time bytes (F8-FF) are not SysEx data
+// and never reach a buffer. Bytes outside SysEx are dropped: the program asks for nothing else.
+// Output: a message is "still playing" until the backend reports its bytes drained; an output
+// opened with a callback is told kMomDone once the backend has seen them drain.
 #pragma once
 
 #include <condition_variable>
@@ -44,6 +45,12 @@ class OutputConnection {
   // True once every byte sent so far has left the machine (or reached the peer, for the simulated
   // module).
   virtual bool Drained() = 0;
+  // Calls done once every byte sent so far has left, as soon as the backend can tell: at the
+  // instant Drained() turns true or a little after, never before, on a thread of the backend's
+  // (in virtual time, as an action of the timeline at that instant). Not called once the
+  // connection is destroyed. A backend that cannot tell never calls it; its senders then find the
+  // end by asking Drained() again.
+  virtual void WhenDrained(std::function<void()> done) { (void)done; }
   // The longest message Send takes; a longer one it refuses. Byte streams take any length.
   virtual uint32_t LargestMessage() const { return kNoMessageLimit; }
 };
@@ -107,6 +114,7 @@ class PortsDeviceLayer final : public MidiDeviceLayer {
  private:
   class InputPort;
   class OutputPort;
+  struct DoneNotice;
   InputPort* FindInput(HMidiIn handle);
   OutputPort* FindOutput(HMidiOut handle);
   void EnsureScanned();

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/report.h"
+#include "base/waiting.h"
 #include "midi/device.h"
 #include "midi/reception.h"
 #include "midi/transmission.h"
@@ -134,8 +135,15 @@ bool OpenPorts(int32_t inputDevice, int32_t outputDevice) {
   }
   MidiInStart(input);
 
+  // The fast mode learns of a message's end from the output's done notice; the normal mode, as
+  // WinMM's callers long did, only from the unprepare call.
   HMidiOut output = nullptr;
-  result = MidiOutOpen(&output, static_cast<uint32_t>(outputDevice), 0, 0, kCallbackNull);
+  if (fastMode.load()) {
+    result = MidiOutOpen(&output, static_cast<uint32_t>(outputDevice),
+                         reinterpret_cast<uintptr_t>(&MidiOutputCallback), 0, kCallbackFunction);
+  } else {
+    result = MidiOutOpen(&output, static_cast<uint32_t>(outputDevice), 0, 0, kCallbackNull);
+  }
   if (result != kMmNoError) {
     MidiInStop(input);
     // The buffer queued above would keep the input from closing (a device with buffers queued

@@ -126,6 +126,10 @@ void MidiInputCallback(HMidiIn, uint32_t message, uintptr_t, uintptr_t, uintptr_
   if (recorded > kInputBufferSize) recorded = kInputBufferSize;
   for (uint32_t i = 0; i < recorded; ++i) FeedReceivedByte(inputBuffer[i]);
   TraceBytes("RX: ", inputBuffer, recorded);
+  // A fast reader waits for these bytes. Woken only now, after their "RX: " line: it may send the
+  // next command at once, and that command's "TX: " line must follow this one, as it does in the
+  // normal mode.
+  if (fastMode.load(std::memory_order_relaxed)) CurrentClock().Wake();
 
   // An empty return is how a reset gives the buffer back for good: queuing it again would keep
   // the device from closing.
@@ -167,16 +171,43 @@ void FlushReplies() {
   }
 }
 
+namespace {
+
+constexpr uint64_t kTickMicros = uint64_t{kTickMilliseconds} * 1000;
+
+// The fast mode's empty poll: waits for a byte in the ring, at most one tick and at most what is
+// left of the time-out, and returns the time it waited. Cancel wakes nobody (RequestCancel must
+// stay async-signal-safe), so the wait is cut into ticks: a Cancel is seen within one.
+uint64_t WaitForReplyBytes(uint64_t budgetMicros) {
+  Clock& clock = CurrentClock();
+  const uint64_t start = clock.NowMicroseconds();
+  const uint64_t slice = budgetMicros < kTickMicros ? budgetMicros : kTickMicros;
+  clock.WaitUntil(start + slice, [] { return ReplyRingUnreadCount() != 0 || CancelRequested(); });
+  const uint64_t waited = clock.NowMicroseconds() - start;
+  return waited < slice ? waited : slice;
+}
+
+}  // namespace
+
 ResultCode ReadReply(uint8_t* buffer, uint32_t capacity, uint32_t* count, uint32_t timeoutTicks) {
   std::memset(buffer, 0, capacity);
   if (count) *count = 0;
   if (capacity == 0) return kResponseTooLong;  // no room even for the first byte
   uint32_t left = capacity;
-  while (timeoutTicks != 0 && !CancelRequested()) {
+  // The fast mode counts the same time-out as the time spent waiting on an empty ring: it gives up
+  // when timeoutTicks ticks of it have passed, as the normal mode does after as many empty polls.
+  // A byte that arrives just as the time-out runs out is left in the ring in both.
+  const bool fast = fastMode.load(std::memory_order_relaxed);
+  uint64_t budgetMicros = timeoutTicks * kTickMicros;
+  while ((fast ? budgetMicros != 0 : timeoutTicks != 0) && !CancelRequested()) {
     uint8_t byte;
     if (!TakeFromRing(byte)) {
-      WaitTicks(1);
-      --timeoutTicks;
+      if (fast) {
+        budgetMicros -= WaitForReplyBytes(budgetMicros);
+      } else {
+        WaitTicks(1);
+        --timeoutTicks;
+      }
       continue;
     }
     if (byte == 0xF7) return kOk;

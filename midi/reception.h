@@ -66,7 +66,9 @@ void FlushReplies();
 
 // Copies the next body (without its F7) into buffer, which is zeroed first. kOk for a body of at
 // most capacity - 1 bytes; kResponseTooLong once capacity bytes are stored; kResponseTimeout after
-// timeoutTicks polls that found the ring empty; kCanceled as soon as CancelFlag is seen.
+// timeoutTicks polls that found the ring empty (in the fast mode: after timeoutTicks ticks spent
+// waiting on an empty ring, each wait ending as soon as bytes arrive); kCanceled as soon as
+// CancelFlag is seen, within a tick.
 ResultCode ReadReply(uint8_t* buffer, uint32_t capacity, uint32_t* count, uint32_t timeoutTicks);
 
 // Unread bytes in the ring; for tests and diagnostics.

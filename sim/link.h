@@ -11,9 +11,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "midi/port_layer.h"
 #include "sim/module.h"
@@ -29,6 +31,53 @@ struct LinkSettings {
 };
 
 inline constexpr const char* kSimulatedPortName = "Simulated QX-412";
+
+// The wire of the modelled link: each direction carries one byte at a time, 10 bits a byte at
+// `baud` (0: at once), and bytes queue behind those still on their way. Not locked: its owner is.
+class LinkWire {
+ public:
+  explicit LinkWire(uint32_t baud) : byteMicros_(baud ? 10'000'000ull / baud : 0) {}
+
+  uint64_t ByteMicros() const { return byteMicros_; }
+  // `count` bytes the host starts sending at `now`: the instant the last reaches the module.
+  uint64_t ToModule(uint64_t now, uint64_t count);
+  // The instant the module's bytes, ready at `ready`, start on their way to the host, and the
+  // instant the line to the host is taken until.
+  uint64_t StartToHost(uint64_t ready) const {
+    return ready > toHostFreeAt_ ? ready : toHostFreeAt_;
+  }
+  void HostLineTakenUntil(uint64_t when) { toHostFreeAt_ = when; }
+  // `count` bytes the module has ready at `ready`: the instant the last reaches the host.
+  uint64_t ToHost(uint64_t ready, uint64_t count);
+
+ private:
+  uint64_t byteMicros_;
+  uint64_t toModuleFreeAt_ = 0;
+  uint64_t toHostFreeAt_ = 0;
+};
+
+// The simulated module at the far end of a transport that carries bytes at once (a pseudo-terminal,
+// JACK), behind a modelled wire: it acts on what it receives when the last byte would have arrived
+// over the wire, and hands each reply to the transport when its last byte would have reached the
+// host. So a peer on real ports paces an update as the simulated link does.
+class PacedModule {
+ public:
+  using Write = std::function<void(const std::vector<uint8_t>& bytes)>;
+  // module and timeline must outlive it; write runs on the timeline's thread.
+  PacedModule(SimulatedModule& module, Timeline& timeline, uint32_t baud, Write write);
+  // The module emits no more through it once this has returned.
+  ~PacedModule();
+
+  // Bytes from the transport, received now.
+  void Receive(const uint8_t* bytes, size_t count);
+
+ private:
+  SimulatedModule& module_;
+  Timeline& timeline_;
+  Write write_;
+  std::mutex mutex_;
+  LinkWire wire_;
+};
 
 class SimulatedPortBackend final : public PortBackend {
  public:
@@ -54,7 +103,6 @@ class SimulatedPortBackend final : public PortBackend {
   friend class Input;
   friend class Output;
 
-  uint64_t ByteMicros() const;
   // Host to module: returns the instant the last byte arrives.
   uint64_t SendToModule(const uint8_t* bytes, uint32_t length);
   // Module to host, after delayMicros of the module's work.
@@ -72,8 +120,7 @@ class SimulatedPortBackend final : public PortBackend {
   };
   std::shared_ptr<Shared> shared_;
   std::mutex wireMutex_;
-  uint64_t toModuleFreeAt_ = 0;
-  uint64_t toHostFreeAt_ = 0;
+  LinkWire wire_;
   uint64_t lastDeliveryAt_ = 0;
   bool anyChunkScheduled_ = false;  // lastDeliveryAt_ holds an instant (0 is one, too)
   uint64_t bytesToModule_ = 0;

@@ -343,12 +343,11 @@ bool SimulatorPeer::Start(std::string& error) {
 #endif
   }
   timeline_ = std::make_unique<RealTimeline>();
-  module_->SetEmitter([this](std::vector<uint8_t> bytes, uint64_t delayMicros) {
-    Transport* transport = transport_.get();
-    timeline_->At(
-        timeline_->NowMicroseconds() + delayMicros,
-        [transport, bytes = std::move(bytes)] { transport->Write(bytes.data(), bytes.size()); });
-  });
+  Transport* transport = transport_.get();
+  paced_ = std::make_unique<PacedModule>(*module_, *timeline_, options_.baud,
+                                         [transport](const std::vector<uint8_t>& bytes) {
+                                           transport->Write(bytes.data(), bytes.size());
+                                         });
   {
     std::lock_guard lock(gate_);
     open_ = true;
@@ -368,10 +367,7 @@ void SimulatorPeer::Received(const uint8_t* bytes, size_t count) {
   // process thread among them) only hands the bytes over.
   std::lock_guard lock(gate_);
   if (!open_) return;
-  std::vector<uint8_t> copy(bytes, bytes + count);
-  SimulatedModule* module = module_.get();
-  timeline_->At(timeline_->NowMicroseconds(),
-                [module, copy = std::move(copy)] { module->Receive(copy.data(), copy.size()); });
+  paced_->Receive(bytes, count);
 }
 
 void SimulatorPeer::Stop() {
@@ -379,7 +375,7 @@ void SimulatorPeer::Stop() {
     std::lock_guard lock(gate_);
     open_ = false;
   }
-  module_->SetEmitter(nullptr);
+  paced_.reset();  // the module emits nothing more
   // The timeline before the transport: its pending writes point at the transport.
   timeline_.reset();
   transport_.reset();

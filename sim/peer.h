@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/link.h"
 #include "sim/module.h"
 #include "sim/timeline.h"
 
@@ -46,6 +47,10 @@ struct PeerOptions {
   ModuleIdentity identity;
   ModuleFaults faults;
   ModuleTiming timing;
+  // The MIDI cable the module acts as if it sat behind (sim/link.h's LinkWire): 31250 paces what it
+  // receives and sends at 320 microseconds a byte, as the simulated link does; 0 takes and answers
+  // everything as soon as the transport carries it.
+  uint32_t baud = 0;
 };
 
 // The names to choose in the updater's lists once the peer is ready.
@@ -92,6 +97,7 @@ class SimulatorPeer {
   std::unique_ptr<SimulatedModule> module_;
   std::unique_ptr<RealTimeline> timeline_;
   std::unique_ptr<Transport> transport_;
+  std::unique_ptr<PacedModule> paced_;
   PeerPorts ports_;
   // Closes the way from the transport's thread into the module while stopping.
   std::mutex gate_;

@@ -25,22 +25,33 @@ void VirtualTime::At(uint64_t when, std::function<void()> action) {
 }
 
 void VirtualTime::RunUntil(uint64_t when) {
-  for (;;) {
-    std::function<void()> action;
-    {
-      std::lock_guard lock(mutex_);
-      auto next = actions_.begin();
-      if (next == actions_.end() || next->first.first > when) {
-        if (when > now_) now_ = when;
-        return;
-      }
-      now_ = next->first.first;
-      action = std::move(next->second);
-      actions_.erase(next);
-    }
-    // Without the lock: an action usually schedules further ones.
-    action();
+  while (RunNext(when)) {
   }
+}
+
+bool VirtualTime::WaitUntil(uint64_t deadlineMicros, const std::function<bool()>& ready) {
+  for (;;) {
+    if (ready()) return true;
+    if (!RunNext(deadlineMicros)) return ready();
+  }
+}
+
+bool VirtualTime::RunNext(uint64_t when) {
+  std::function<void()> action;
+  {
+    std::lock_guard lock(mutex_);
+    auto next = actions_.begin();
+    if (next == actions_.end() || next->first.first > when) {
+      if (when > now_) now_ = when;
+      return false;
+    }
+    now_ = next->first.first;
+    action = std::move(next->second);
+    actions_.erase(next);
+  }
+  // Without the lock: an action usually schedules further ones.
+  action();
+  return true;
 }
 
 size_t VirtualTime::PendingActions() {

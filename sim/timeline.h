@@ -25,11 +25,14 @@ class Timeline {
 
 // Virtual time, for tests and the benchmark: also the procedures' clock. A sleep advances time to
 // its end, running every action that falls due on the way on the sleeping thread, so replies reach
-// the reply ring at exact virtual instants and a 30-second time-out costs no real time.
+// the reply ring at exact virtual instants and a 30-second time-out costs no real time. A wait
+// with a condition advances action by action and ends at the instant of the action that made the
+// condition true; nothing needs waking, since every delivery runs inside the waits.
 class VirtualTime final : public Clock, public Timeline {
  public:
   void SleepMilliseconds(uint32_t milliseconds) override;
   uint64_t NowMicroseconds() override;
+  bool WaitUntil(uint64_t deadlineMicros, const std::function<bool()>& ready) override;
   void At(uint64_t when, std::function<void()> action) override;
 
   // Advances to `when`, running what falls due.
@@ -37,6 +40,10 @@ class VirtualTime final : public Clock, public Timeline {
   size_t PendingActions();
 
  private:
+  // Runs the next action due at or before `when` and returns true; false, with time advanced to
+  // `when`, when none is due.
+  bool RunNext(uint64_t when);
+
   std::mutex mutex_;
   uint64_t now_ = 0;
   uint64_t sequence_ = 0;

@@ -6,7 +6,10 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "base/waiting.h"
 #include "engine/progress.h"
 #include "base/report.h"
 #include "midi/backends/backends.h"
@@ -15,6 +18,7 @@
 #include "sim/ports.h"
 #include "ui/qt/boxes.h"
 #include "ui/qt/main_window.h"
+#include "ui/logic/program_options.h"
 #include "ui/qt/progress_window.h"
 
 namespace {
@@ -32,6 +36,9 @@ Options:
                     kfwupdate-trace.txt in the current directory
   --simulator       list the built-in simulated module "Simulated QX-412" among the ports,
                     to try the program without a module
+  --fast            take each answer as soon as it has arrived and each message as sent as
+                    soon as its port reports it gone; the messages, their order and every
+                    time-out stay as they are
   -h, --help        show this help
   --version         show the version
 Qt's own options are taken as well, for example -platform offscreen.
@@ -79,9 +86,11 @@ int main(int argc, char** argv) {
     return 0;
   }
   // Read before Qt takes its own options out of the arguments.
-  const bool simulator =
-      HasOption(argc, argv, "--simulator") || kfw::SimulatorRequestedByEnvironment();
-  if (kfw::CommandLineAsksForLog(argc, argv)) kfw::EnableTrace();
+  const kfw::ProgramOptions programOptions =
+      kfw::ReadProgramOptions(std::vector<std::string>(argv + 1, argv + argc));
+  if (programOptions.trace) kfw::EnableTrace();
+  // Before any port is opened: the fast mode opens the output with its done notice.
+  kfw::fastMode = programOptions.fast;
 
   QApplication application(argc, argv);
   // The program ends when the main window does, not when its last window closes: the progress
@@ -89,7 +98,9 @@ int main(int argc, char** argv) {
   QApplication::setQuitOnLastWindowClosed(false);
 
   kfw::BackendOptions options;
-  if (simulator) options.extraBackends.push_back(std::make_unique<kfw::SimulatedModulePorts>());
+  if (programOptions.simulator) {
+    options.extraBackends.push_back(std::make_unique<kfw::SimulatedModulePorts>());
+  }
   std::unique_ptr<kfw::MidiDeviceLayer> layer = kfw::MakeStandardDeviceLayer(std::move(options));
   kfw::InstallMidiDeviceLayer(layer.get());
   kfw::FilePortSettingsStore settings;

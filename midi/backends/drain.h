@@ -3,8 +3,12 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
+#include <thread>
+#include <vector>
 
 #include "midi/port_layer.h"
 
@@ -33,6 +37,32 @@ class WireTimeEstimate {
   std::mutex mutex_;
   uint64_t latencyMicros_;
   uint64_t doneAt_ = 0;
+};
+
+// Tells an output's senders when its bytes have left (OutputConnection::WhenDrained), for outputs
+// that learn it only by asking: a thread of its own, started at the first request, asks
+// `drained` (which may block for a while, as tcdrain does), and when the answer is no, asks again
+// after `lookAgainIn` (the wire-time estimate's remaining time, or a short slice for a device that
+// only says yes or no). Every notice requested is given once the next yes comes.
+class DrainNotifier {
+ public:
+  DrainNotifier(std::function<bool()> drained,
+                std::function<std::chrono::microseconds()> lookAgainIn);
+  // Stops the thread; no notice is given once this has returned.
+  ~DrainNotifier();
+
+  void Request(std::function<void()> done);
+
+ private:
+  void Run();
+
+  std::function<bool()> drained_;
+  std::function<std::chrono::microseconds()> lookAgainIn_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::vector<std::function<void()>> pending_;
+  bool stopping_ = false;
+  std::thread thread_;
 };
 
 // How long an output waits at most, when it closes, for its last message to drain: longer than

@@ -148,6 +148,13 @@ class RawDevice {
     return true;
   }
 
+  // How long until Drained is worth asking again: the estimate's remaining time where the estimate
+  // is the answer; for terminals and rawmidi devices, which tell only yes or no, a short slice.
+  std::chrono::microseconds LookAgainIn() {
+    if (kind_ == DeviceKind::kOther) return std::chrono::microseconds(wire_.RemainingMicros());
+    return std::chrono::microseconds(1000);
+  }
+
  private:
   RawDevice(int fd, DeviceKind kind, int wakeRead, int wakeWrite)
       : fd_(fd), kind_(kind), wakeRead_(wakeRead), wakeWrite_(wakeWrite) {}
@@ -240,6 +247,7 @@ class RawOutput final : public OutputConnection {
       : table_(std::move(table)), device_(std::move(device)) {}
   ~RawOutput() override {
     WaitForDrain(*this);
+    notifier_.reset();
     std::lock_guard lock(table_->mutex);
     device_->hasOutput = false;
     device_.reset();
@@ -250,9 +258,20 @@ class RawOutput final : public OutputConnection {
   }
   bool Drained() override { return device_->Drained(); }
 
+  // Asked on a thread of its own, since the drain calls block until the bytes have gone.
+  void WhenDrained(std::function<void()> done) override {
+    if (!notifier_) {
+      RawDevice* device = device_.get();
+      notifier_ = std::make_unique<DrainNotifier>([device] { return device->Drained(); },
+                                                  [device] { return device->LookAgainIn(); });
+    }
+    notifier_->Request(std::move(done));
+  }
+
  private:
   std::shared_ptr<DeviceTable> table_;
   std::shared_ptr<RawDevice> device_;
+  std::unique_ptr<DrainNotifier> notifier_;
 };
 
 struct RawMidiNode {

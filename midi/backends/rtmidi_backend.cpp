@@ -268,6 +268,9 @@ class RtMidiOutputConnection final : public OutputConnection {
   // overrunning.
   bool Drained() override { return wire_.Drained(); }
 
+  // The instant is the estimate's: a thread sleeps until then.
+  void WhenDrained(std::function<void()> done) override { notifier_.Request(std::move(done)); }
+
   uint32_t LargestMessage() const override { return largestMessage_; }
 
  private:
@@ -275,6 +278,9 @@ class RtMidiOutputConnection final : public OutputConnection {
   std::unique_ptr<RtMidiOut> midi_;
   uint32_t largestMessage_;
   WireTimeEstimate wire_;
+  // Last, so that it stops before the estimate it reads goes.
+  DrainNotifier notifier_{[this] { return wire_.Drained(); },
+                          [this] { return std::chrono::microseconds(wire_.RemainingMicros()); }};
 };
 
 class RtMidiBackend final : public PortBackend {

@@ -33,11 +33,6 @@ struct WinMmHdr {
 };
 #pragma pack(pop)
 
-// Messages of an output's callback.
-inline constexpr uint32_t kMomOpen = 0x3C7;
-inline constexpr uint32_t kMomClose = 0x3C8;
-inline constexpr uint32_t kMomDone = 0x3C9;
-
 class WinMmApi {
  public:
   // An HMIDIIN or HMIDIOUT.

@@ -40,6 +40,16 @@ class HeaderTable {
     headers_.erase(ours);
   }
 
+  // Our header whose WinMM header is at `theirs`, found by its address alone, or nullptr. Nothing
+  // is read through `theirs`: a done notice may come after the sender has unprepared and dropped it.
+  MidiHdr* OursOf(const WinMmHdr* theirs) {
+    std::lock_guard lock(mutex_);
+    for (auto& [ours, pair] : headers_) {
+      if (pair.get() == theirs) return ours;
+    }
+    return nullptr;
+  }
+
  private:
   std::mutex mutex_;
   std::map<MidiHdr*, std::unique_ptr<WinMmHdr>> headers_;
@@ -60,6 +70,8 @@ struct WinMmInput final : MidiInDevice {
 struct WinMmOutput final : MidiOutDevice {
   WinMmApi::Handle handle = 0;
   HeaderTable headers;
+  MidiOutProc callback = nullptr;  // only when opened with kCallbackFunction
+  uintptr_t instance = 0;
 };
 
 // WinMM's input callback, on WinMM's thread: passes each message on with our handle, and with our
@@ -77,6 +89,20 @@ void InputCallback(WinMmApi::Handle, uint32_t message, uintptr_t instance, uintp
     param1 = reinterpret_cast<uintptr_t>(ours);
   }
   input->callback(input, message, input->instance, param1, param2);
+}
+
+// WinMM's output callback, on WinMM's thread: the done notice (fast mode's sign that a message has
+// left) passed on with our header in place of WinMM's, the open and close notices as they are.
+// WinMM allows only a few system calls in here; the program's callback only wakes the sender.
+void OutputCallback(WinMmApi::Handle, uint32_t message, uintptr_t instance, uintptr_t param1,
+                    uintptr_t param2) {
+  auto* output = reinterpret_cast<WinMmOutput*>(instance);
+  if (!output || !output->callback) return;
+  if (message == kMomDone) {
+    param1 = reinterpret_cast<uintptr_t>(
+        output->headers.OursOf(reinterpret_cast<const WinMmHdr*>(param1)));
+  }
+  output->callback(output, message, output->instance, param1, param2);
 }
 
 class WinMmDeviceLayer final : public MidiDeviceLayer {
@@ -181,12 +207,24 @@ class WinMmDeviceLayer final : public MidiDeviceLayer {
 
   // Only without a callback, as the program opens its output: a callback would be handed WinMM's
   // headers, not ours, so one must pass through a function of this layer as the input's does.
-  MmResult OutOpen(HMidiOut* handle, uint32_t device, uintptr_t, uintptr_t instance,
+  MmResult OutOpen(HMidiOut* handle, uint32_t device, uintptr_t callback, uintptr_t instance,
                    uint32_t flags) override {
     if (!handle) return kMmInvalidParameter;
-    if (flags != kCallbackNull) return kMmInvalidFlag;
     auto output = std::make_unique<WinMmOutput>();
-    const MmResult result = api_->OutOpen(&output->handle, device, nullptr, instance, flags);
+    MmResult result;
+    if (flags == kCallbackNull) {
+      // As the program opens its output in the normal mode.
+      result = api_->OutOpen(&output->handle, device, nullptr, instance, flags);
+    } else if (flags == kCallbackFunction && callback) {
+      // Fast mode: the callback passes through a function of this layer, as the input's does,
+      // since WinMM would hand it WinMM's handle and header rather than ours.
+      output->callback = reinterpret_cast<MidiOutProc>(callback);
+      output->instance = instance;
+      result = api_->OutOpen(&output->handle, device, &OutputCallback,
+                             reinterpret_cast<uintptr_t>(output.get()), flags);
+    } else {
+      return kMmInvalidFlag;
+    }
     if (result != kMmNoError) return result;
     *handle = output.get();
     std::lock_guard lock(mutex_);

@@ -623,6 +623,53 @@ TEST(CliUpdate, WholeUpdateOnTheBuiltInSimulatedModule) {
   EXPECT_NE(log.rfind("TX: f0 00 00 21 0a 7f 10 00 f7 \n"), std::string::npos);
 }
 
+// The lines of a trace that start with `prefix`.
+std::vector<std::string> LinesStartingWith(const std::string& text, const std::string& prefix) {
+  std::vector<std::string> lines;
+  for (size_t start = 0, end; start < text.size(); start = end + 1) {
+    end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    if (text.compare(start, prefix.size(), prefix) == 0) {
+      lines.push_back(text.substr(start, end - start));
+    }
+  }
+  return lines;
+}
+
+// --fast changes when the waits end, nothing the module or the user sees: the same messages in the
+// same order, the same report. Connect takes it too; the simulated module is no host and does not.
+TEST(CliUpdate, FastSendsTheSameMessagesAndPrintsTheSame) {
+  const std::string file = WriteFile("fast.kfw", ImageWriter::Version1(kSimCompany, kSimProduct)
+                                                     .Delay(2)
+                                                     .Image(1, 3, Firmware(700, 1, 3))
+                                                     .End()
+                                                     .Bytes());
+  test::ProcessResult results[2];
+  std::vector<std::string> sent[2];
+  for (bool fast : {false, true}) {
+    const std::string trace =
+        (ScratchDirectory() / (fast ? "fast-trace.txt" : "trace.txt")).string();
+    std::vector<std::string> argv = {kProgram, "update", file,   "--in",         "sim",
+                                     "--out",  "sim",    "-log", "--trace-file", trace};
+    if (fast) argv.push_back("--fast");
+    results[fast] = RunProgram(argv);
+    ASSERT_EQ(results[fast].exitStatus, 0) << results[fast].err;
+    sent[fast] = LinesStartingWith(test::ReadFileText(trace), "TX: ");
+  }
+  EXPECT_EQ(results[1].out, results[0].out);
+  EXPECT_EQ(sent[1], sent[0]);
+  // Connect's reset and status, the run's own, prepare, 3 blocks, final, status, reset.
+  EXPECT_EQ(sent[0].size(), 11u);
+
+  const test::ProcessResult connected =
+      RunProgram({kProgram, "connect", "--in", "sim", "--out", "sim", "--fast"});
+  EXPECT_EQ(connected.exitStatus, 0) << connected.err;
+  EXPECT_EQ(connected.out.rfind("Connection established!\n", 0), 0u) << connected.out;
+  for (const char* command : {"simulate", "ports", "check"}) {
+    EXPECT_EQ(RunProgram({kProgram, command, "--fast"}).exitStatus, 64) << command;
+  }
+}
+
 TEST(CliUpdate, DataThatCannotTravelIsRefusedBeforeTheModuleIsErased) {
   const std::string file = WriteFile("eight-bit.kfw", ImageWriter::Version1(kSimCompany, kSimProduct)
                                                           .Image(1, 3, EightBitFirmware(512))

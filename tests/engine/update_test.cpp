@@ -7,14 +7,16 @@
 
 #include <array>
 #include <functional>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "engine/progress.h"
-#include "image/image_writer.h"
 #include "base/report.h"
 #include "base/waiting.h"
+#include "engine/process_state.h"
+#include "engine/progress.h"
+#include "image/image_writer.h"
 #include "protocol/messages.h"
 #include "tests/engine/engine_helpers.h"
 #include "tests/support/doubles.h"
@@ -65,7 +67,9 @@ struct AnsweringBoxes final : MessageBoxes {
 
 // One update: what a case arranges before it, and may check after it.
 struct Session {
-  explicit Session(const test::SimRigOptions& options) : rig(options), watch(rig) {}
+  explicit Session(const test::SimRigOptions& options, bool fastRun = false)
+      : fast(fastMode = fastRun), rig(options), watch(rig) {}
+  bool fast;  // set before the rig opens the ports: the fast mode opens them its own way
   AnsweringBoxes boxes;
   test::RecordingProgress progress;
   test::SimRig rig;
@@ -99,10 +103,16 @@ struct RunCase {
 void PrintTo(const RunCase& c, std::ostream* out) { *out << c.name; }
 
 class UpdateRun : public testing::TestWithParam<RunCase> {};
+// The same cases in the fast mode: the same commands, the same results.
+class FastUpdateRun : public testing::TestWithParam<RunCase> {};
 
-TEST_P(UpdateRun, EndsWithItsResultAfterExactlyTheseCommands) {
-  const RunCase& c = GetParam();
-  Session run(c.options);
+// The wire time of a message of `bytes` bytes on the case's link.
+uint64_t WireMicros(const RunCase& c, uint64_t bytes) {
+  return c.options.link.baud ? bytes * 10'000'000 / c.options.link.baud : 0;
+}
+
+void RunAndCheck(const RunCase& c, bool fast) {
+  Session run(c.options, fast);
   if (c.arm) c.arm(run);
   EXPECT_EQ(RunUpdate(c.file.data(), static_cast<uint32_t>(c.file.size()), run.device), c.expected);
   run.endedAt = run.rig.Now();
@@ -112,9 +122,11 @@ TEST_P(UpdateRun, EndsWithItsResultAfterExactlyTheseCommands) {
   EXPECT_EQ(run.progress.Opened(), c.windows);
   EXPECT_FALSE(run.progress.Showing());
   EXPECT_FALSE(run.progress.Overlapped());
-  // Connect's attempts: the reset's drain wait and 30 empty ticks each.
+  // Connect's attempts: the reset's drain wait and 30 empty ticks each; in the fast mode the
+  // reset's wire time and the same 3 s.
   const std::vector<uint64_t> resets = run.watch.TimesOf("R2");
-  for (size_t i = 1; i < resets.size(); ++i) EXPECT_EQ(resets[i] - resets[i - 1], 3'200'000u);
+  const uint64_t attempt = fast ? WireMicros(c, 9) + 3'000'000 : 3'200'000;
+  for (size_t i = 1; i < resets.size(); ++i) EXPECT_EQ(resets[i] - resets[i - 1], attempt);
   // Only the same-version question, never over a progress window (the boxes would mark it). The
   // boxes answer No, so whether it came shows in the result and the commands.
   for (const auto& q : run.boxes.questions) EXPECT_EQ(q, TextTable[kTextSameVersionQuestion]);
@@ -125,6 +137,14 @@ TEST_P(UpdateRun, EndsWithItsResultAfterExactlyTheseCommands) {
     EXPECT_LE(run.endedAt - run.canceledAt, 100'000u);
   }
   if (c.check) c.check(run);
+}
+
+TEST_P(UpdateRun, EndsWithItsResultAfterExactlyTheseCommands) {
+  RunAndCheck(GetParam(), false);
+}
+
+TEST_P(FastUpdateRun, EndsWithTheSameResultAfterTheSameCommands) {
+  RunAndCheck(GetParam(), true);
 }
 
 // Faults the module takes on once it has acted on the named command.
@@ -192,9 +212,10 @@ void ExpectMultiRecordImages(Session& run) {
 void ExpectDelayAndResetPauses(Session& run) {
   const std::vector<uint64_t> status = run.watch.TimesOf("S");
   const uint64_t reset = run.watch.TimesOf("R1").at(0);
-  EXPECT_EQ(reset - status.at(0), 2'100'000u);
+  // The fast mode takes the status reply as it comes, 1 ms after the request; the pauses stay.
+  EXPECT_EQ(reset - status.at(0), run.fast ? 2'001'000u : 2'100'000u);
   EXPECT_EQ(status.at(1) - reset, 1'000'000u);
-  EXPECT_EQ(run.watch.TimesOf("R0").at(0) - status.at(1), 100'000u);
+  EXPECT_EQ(run.watch.TimesOf("R0").at(0) - status.at(1), run.fast ? 1'000u : 100'000u);
 }
 
 RunCase Refused(uint8_t status, ResultCode expected, const char* sent = "R2 S P0 B0 B1") {
@@ -241,7 +262,7 @@ const std::vector<RunCase> kResults = {
     {"NoModule", kResponseTimeout, "R2 R2 R2 R2 R2 R2 R2 R2 R2 R2", 1,
      {.faults = {.silent = true}}, nullptr, [](Session& run) {
        Shown(kConnecting, {0, 0, 10, 20, 30, 40, 50, 60, 70, 80, 90})(run);
-       EXPECT_EQ(run.endedAt, 10 * 3'200'000u);
+       EXPECT_EQ(run.endedAt, 10 * (run.fast ? 2'880u + 3'000'000u : 3'200'000u));
      }},
     // Another program's status request: its reply is the first to arrive and still ends the
     // attempts; the status is then asked afresh.
@@ -321,7 +342,8 @@ const std::vector<RunCase> kResults = {
     {"StatusAfterWalkUnanswered", kResponseTimeout, "R2 S P0 B0 B1 B2 F3 S S S S S S S S S S", 3,
      {}, From("F3", {.ignoreStatusRequests = true}), [](Session& run) {
        Shown("Reading updated version #...", {0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100})(run);
-       EXPECT_EQ(run.watch.TimesOf("S").back() - run.watch.TimesOf("S").at(1), 9 * 3'200'000u);
+       EXPECT_EQ(run.watch.TimesOf("S").back() - run.watch.TimesOf("S").at(1),
+                 9 * (run.fast ? 2'560u + 3'000'000u : 3'200'000u));
      }},
     {"StatusAfterWalkFillsItsBuffer", kOk, kStandardSent, 3, {.link = kChunked},
      From("F3", {.paddingInReplies = 153 - kStatusBody})},
@@ -348,9 +370,23 @@ const std::vector<RunCase> kCancels = {
 };
 // clang-format on
 
+// The fast mode starts waiting for the prepare-area answer when the command has reached the
+// module, not two ticks later, and gives up after exactly 8.8 s on an empty ring: the answer
+// (erase time and 2.88 ms of wire) must come before that instant; at it, it is too late.
+std::vector<RunCase> FastResults() {
+  std::vector<RunCase> cases = kResults;
+  for (RunCase& c : cases) {
+    if (c.name == "PrepareAnswerWithin88Ticks") c.options.timing.eraseMicros = 8'797'000;
+    if (c.name == "PrepareAnswerLate") c.options.timing.eraseMicros = 8'797'120;
+  }
+  return cases;
+}
+
 auto CaseName = [](const testing::TestParamInfo<RunCase>& p) { return p.param.name; };
 INSTANTIATE_TEST_SUITE_P(Results, UpdateRun, testing::ValuesIn(kResults), CaseName);
 INSTANTIATE_TEST_SUITE_P(Cancel, UpdateRun, testing::ValuesIn(kCancels), CaseName);
+INSTANTIATE_TEST_SUITE_P(Results, FastUpdateRun, testing::ValuesIn(FastResults()), CaseName);
+INSTANTIATE_TEST_SUITE_P(Cancel, FastUpdateRun, testing::ValuesIn(kCancels), CaseName);
 
 // Block numbers travel as 14 bits: after block 16383 the host sends 0 again, and the module must
 // take it as the next block. 20000 blocks of 2 bytes, over an unlimited link.
@@ -365,6 +401,56 @@ TEST(LongUpdate, BlockNumbersWrapAfter16384Blocks) {
   EXPECT_EQ(rig.module.ProgrammedImages(), Images{data});
   EXPECT_EQ(watch.TimesOf("B0").size(), 2u);
   EXPECT_EQ(watch.TimesOf("F3616").size(), 1u);  // 20000 - 16384
+}
+
+// The same in the fast mode, where each block is answered the moment the module has programmed it:
+// 5 ms from one data block to the next, on an unlimited link.
+TEST(LongUpdate, BlockNumbersWrapInTheFastModeAndNoBlockWaitsForATick) {
+  fastMode = true;
+  test::SimRig rig({.identity = {.blockSize = 2}, .link = {.baud = 0}});
+  test::ModuleWatch watch(rig);
+  const std::vector<uint8_t> data = test::ImageData(40000, 5);
+  const std::vector<uint8_t> file =
+      ImageWriter::Version1(0x0021, 0x0A).Image(2, 0, data).End().Bytes();
+  DeviceInfo device;
+  ASSERT_EQ(RunUpdate(file.data(), static_cast<uint32_t>(file.size()), device), kOk);
+  EXPECT_EQ(rig.module.ProgrammedImages(), Images{data});
+  EXPECT_EQ(watch.TimesOf("B0").size(), 2u);
+  EXPECT_EQ(watch.TimesOf("F3616").size(), 1u);
+  std::vector<uint64_t> blocks;
+  for (const test::SeenCommand& seen : watch.Seen()) {
+    if (seen.event.command == 0x15 && seen.event.blockLength != 0) blocks.push_back(seen.at);
+  }
+  ASSERT_EQ(blocks.size(), 20000u);
+  size_t apart = 0;
+  for (size_t i = 1; i < blocks.size(); ++i) apart += blocks[i] - blocks[i - 1] == 5'000;
+  EXPECT_EQ(apart, blocks.size() - 1);
+}
+
+// A whole update of every record kind, traced, in each mode: the same lines in the same order (the
+// messages sent and received, the banners) and the same progress shown.
+TEST(BothModes, TraceTheSameMessagesAndShowTheSameProgressForAWholeUpdate) {
+  std::string traces[2];
+  Log shown[2];
+  for (bool fast : {false, true}) {
+    ResetProcessState();
+    SetTraceFilePath((test::ScratchDirectory() / (fast ? "fast.trace" : "normal.trace")).string());
+    fastMode = fast;
+    test::RecordingProgress progress;
+    test::SimRig rig;
+    rig.module.SetVersionAfterUpdate(2, 1);
+    EnableTrace();
+    const std::vector<uint8_t> file = MultiRecordFile(ImageWriter::Version1(0x0021, 0x0A));
+    DeviceInfo device;
+    ASSERT_EQ(RunUpdate(file.data(), static_cast<uint32_t>(file.size()), device), kOk);
+    // The fast run returns before the answer to its final reset comes; let it come.
+    rig.time.RunUntil(rig.Now() + 1'000'000);
+    traces[fast] = test::ReadFileText(TraceFilePath());
+    shown[fast] = progress.Log();
+  }
+  EXPECT_NE(traces[0].find("TX: f0 00 00 21 0a 7f 15 00 03"), std::string::npos);
+  EXPECT_EQ(traces[1], traces[0]);
+  EXPECT_EQ(shown[1], shown[0]);
 }
 
 TEST(SmallUpdate, ShowsAndTracesEveryStepInOrder) {

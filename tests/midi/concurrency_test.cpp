@@ -5,12 +5,15 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
+#include <limits>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "base/waiting.h"
+#include "midi/backends/drain.h"
 #include "midi/combined_layer.h"
 #include "midi/port_layer.h"
 #include "midi/ports.h"
@@ -183,6 +186,106 @@ TEST(PortLayerAcrossThreads, TheProgramOpensReadsAndClosesWhileTheDriverDelivers
     }
     InstallMidiDeviceLayer(nullptr);
   }
+}
+
+// The fast mode's reader on the system clock, woken by the driver after each message as the
+// input callback wakes it: every message arrives whole and in order. A wake lost between the
+// reader's look at the ring and its wait would cost a tick each time it happened.
+TEST(RingAcrossThreads, TheFastReaderIsWokenForEveryMessage) {
+  constexpr uint32_t kMessages = 5000;
+  fastMode = true;
+  std::atomic<bool> stop{false};
+  std::thread driver([&stop] {
+    for (uint32_t m = 0; m < kMessages && !stop; ++m) {
+      const Bytes body = BodyOf(m);
+      while (!stop && ReplyRingUnreadCount() + body.size() + 1 > kReplyRingSize - 1) {
+        std::this_thread::yield();
+      }
+      for (uint8_t byte : {0xF0, 0x00, 0x12, 0x34, 0x05, 0x7F}) FeedReceivedByte(byte);
+      for (uint8_t byte : body) FeedReceivedByte(byte);
+      FeedReceivedByte(0xF7);
+      CurrentClock().Wake();
+    }
+  });
+  uint32_t received = 0;
+  for (; received < kMessages; ++received) {
+    uint8_t buffer[30];
+    uint32_t count = 0;
+    if (ReadReply(buffer, sizeof buffer, &count, 600) != kOk) break;
+    if (Bytes(buffer, buffer + count) != BodyOf(received)) break;
+  }
+  stop = true;
+  driver.join();
+  EXPECT_EQ(received, kMessages);
+}
+
+// The system clock's wait with no deadline worth the name: it can end only by a wake. A wake lost
+// between the waiter's look at its condition and its sleep would leave it waiting for an hour (and
+// the test hanging until ctest's time-out), whichever side comes first in each round.
+TEST(SystemClockWait, NoWakeIsLostWhicheverSideComesFirst) {
+  Clock& clock = SystemClock();
+  std::atomic<uint32_t> published{0};
+  for (uint32_t round = 1; round <= 20000; ++round) {
+    std::thread waker([&clock, &published, round] {
+      if (round % 2) std::this_thread::yield();
+      published.store(round, std::memory_order_release);
+      clock.Wake();
+    });
+    const bool ready = clock.WaitUntil(clock.NowMicroseconds() + 3'600'000'000ull, [&] {
+      return published.load(std::memory_order_acquire) == round;
+    });
+    waker.join();
+    ASSERT_TRUE(ready) << round;
+  }
+}
+
+// The drain notifier's thread: a notice waits for a yes from the device, a request made while the
+// device is being asked waits for the next yes, and none is given once the notifier is gone.
+TEST(DrainNotifier, GivesEachNoticeAtTheFirstYesAskedAfterIt) {
+  std::mutex mutex;
+  std::condition_variable changed;
+  int asked = 0;        // questions begun
+  int answers = 0;      // answers released by the test
+  bool answer = false;  // what the released answers say
+  auto drained = [&] {
+    std::unique_lock lock(mutex);
+    const int question = ++asked;
+    changed.notify_all();
+    changed.wait(lock, [&] { return answers >= question; });
+    return answer;
+  };
+  auto release = [&](int count, bool says) {
+    std::lock_guard lock(mutex);
+    answers += count;
+    answer = says;
+    changed.notify_all();
+  };
+  auto waitAsked = [&](int count) {
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return asked >= count; });
+  };
+  std::promise<void> first, second;
+  std::future<void> secondDone = second.get_future();
+  std::atomic<int> late{0};
+  {
+    DrainNotifier notifier(drained, [] { return std::chrono::microseconds(0); });
+    notifier.Request([&] { first.set_value(); });
+    waitAsked(1);
+    release(1, false);  // not yet: asked again
+    waitAsked(2);
+    notifier.Request([&] { second.set_value(); });  // while the second question is open
+    release(1, true);
+    first.get_future().wait();
+    waitAsked(3);  // the second request needs a yes of its own
+    EXPECT_EQ(secondDone.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
+    release(1, true);
+    secondDone.wait();
+    notifier.Request([&] { ++late; });
+    waitAsked(4);
+    // Never drained from now on: the notifier is destroyed with the notice pending.
+    release(std::numeric_limits<int>::max() / 2, false);
+  }
+  EXPECT_EQ(late.load(), 0);
 }
 
 }  // namespace

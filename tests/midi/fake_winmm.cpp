@@ -155,12 +155,20 @@ MmResult FakeWinMm::OutGetDevCaps(uint32_t device, std::string& name) {
   return kMmNoError;
 }
 
-MmResult FakeWinMm::OutOpen(Handle* handle, uint32_t device, Proc, uintptr_t, uint32_t flags) {
+MmResult FakeWinMm::OutOpen(Handle* handle, uint32_t device, Proc callback, uintptr_t instance,
+                           uint32_t flags) {
   MmResult result;
   if (Scripted("midiOutOpen", result)) return result;
   if (device >= outputNames.size()) return kMmBadDeviceId;
   if (outputOpen_) return kMmAllocated;
-  if (flags != kCallbackNull) return kMmInvalidFlag;
+  if (flags == kCallbackFunction && callback) {
+    outCallback_ = callback;
+    outInstance_ = instance;
+  } else if (flags == kCallbackNull) {
+    outCallback_ = nullptr;
+  } else {
+    return kMmInvalidFlag;
+  }
   outputOpen_ = true;
   openedOutputDevice = device;
   *handle = kOutputHandle;
@@ -205,6 +213,15 @@ MmResult FakeWinMm::OutLongMsg(Handle handle, WinMmHdr* header) {
   header->dwFlags = (header->dwFlags & ~kMhdrDone) | kMhdrInQueue;
   playing_[header] = stillPlayingCount;
   return kMmNoError;
+}
+
+void FakeWinMm::FinishPlaying() {
+  for (auto& [header, refusals] : playing_) {
+    refusals = 0;
+    if (outCallback_) {
+      outCallback_(kOutputHandle, kMomDone, outInstance_, reinterpret_cast<uintptr_t>(header), 0);
+    }
+  }
 }
 
 MmResult FakeWinMm::OutClose(Handle handle) {

@@ -27,6 +27,9 @@ class FakeWinMm final : public WinMmApi {
   void FailNext(const std::string& call, MmResult result);
   // Each message sent answers kMidiErrStillPlaying to this many unprepare calls before it is done.
   uint32_t stillPlayingCount = 0;
+  // Every message being sent has left: each is done, and an output opened with a callback gets
+  // kMomDone with its header, as WinMM's driver thread sends it.
+  void FinishPlaying();
 
   // Bytes off the wire. Each goes into the first queued buffer (lost when none is); the buffer
   // goes back at an F7 and when full. With `piece` nonzero the bytes come in pieces of that many,
@@ -84,6 +87,8 @@ class FakeWinMm final : public WinMmApi {
   bool started_ = false;
   Proc callback_ = nullptr;
   uintptr_t instance_ = 0;
+  Proc outCallback_ = nullptr;
+  uintptr_t outInstance_ = 0;
   std::deque<WinMmHdr*> queue_;
   std::set<WinMmHdr*> preparedIn_;
   std::set<WinMmHdr*> preparedOut_;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -23,6 +24,8 @@ struct Wire {
   bool perDelivery = false;
   bool drained = true;
   uint32_t largestMessage = kNoMessageLimit;
+  // The done notices an output asked for, for the test to give.
+  std::vector<std::function<void()>> drainNotices;
 };
 
 class FakeBackend final : public PortBackend {
@@ -55,6 +58,9 @@ class FakeBackend final : public PortBackend {
     explicit Output(Wire& wire) : wire_(wire) {}
     MmResult Send(const uint8_t*, uint32_t) override { return kMmNoError; }
     bool Drained() override { return wire_.drained; }
+    void WhenDrained(std::function<void()> done) override {
+      wire_.drainNotices.push_back(std::move(done));
+    }
     uint32_t LargestMessage() const override { return wire_.largestMessage; }
     Wire& wire_;
   };
@@ -167,6 +173,50 @@ TEST_F(PortLayer, AnOutputIsStillPlayingUntilTheBackendHasDrained) {
   wire.drained = true;
   EXPECT_EQ(layer.OutUnprepareHeader(out, &message, sizeof(MidiHdr)), kMmNoError);
   EXPECT_EQ(layer.OutClose(out), kMmNoError);
+}
+
+// What an output's callback was told, as "message header".
+std::vector<std::pair<uint32_t, uintptr_t>> outputNotices;
+void OutputCallback(HMidiOut, uint32_t message, uintptr_t, uintptr_t param1, uintptr_t) {
+  outputNotices.emplace_back(message, param1);
+}
+
+TEST_F(PortLayer, AnOutputOpenedWithACallbackIsToldEachMessageDoneUntilItCloses) {
+  outputNotices.clear();
+  HMidiOut out = nullptr;
+  EXPECT_EQ(layer.OutOpen(&out, 0, 0, 0, kCallbackFunction), kMmInvalidFlag);
+  EXPECT_EQ(layer.OutOpen(&out, 0, reinterpret_cast<uintptr_t>(&OutputCallback), 0, 0x50000),
+            kMmInvalidFlag);
+  ASSERT_EQ(
+      layer.OutOpen(&out, 0, reinterpret_cast<uintptr_t>(&OutputCallback), 0, kCallbackFunction),
+      kMmNoError);
+  Bytes bytes = test::Hex("F0 00 7F 7F 7F 7F 10 02 F7");
+  MidiHdr message{};
+  message.lpData = bytes.data();
+  message.dwBufferLength = static_cast<uint32_t>(bytes.size());
+  ASSERT_EQ(layer.OutPrepareHeader(out, &message, sizeof(MidiHdr)), kMmNoError);
+  ASSERT_EQ(layer.OutLongMsg(out, &message, sizeof(MidiHdr)), kMmNoError);
+  // The notice is asked of the backend with the send, and given when the backend gives it.
+  ASSERT_EQ(wire.drainNotices.size(), 1u);
+  EXPECT_TRUE(outputNotices.empty());
+  wire.drainNotices[0]();
+  const auto done = std::make_pair(kMomDone, reinterpret_cast<uintptr_t>(&message));
+  EXPECT_EQ(outputNotices, (std::vector<std::pair<uint32_t, uintptr_t>>{done}));
+  EXPECT_EQ(layer.OutUnprepareHeader(out, &message, sizeof(MidiHdr)), kMmNoError);
+  // A notice that comes after the close reaches nobody.
+  ASSERT_EQ(layer.OutPrepareHeader(out, &message, sizeof(MidiHdr)), kMmNoError);
+  ASSERT_EQ(layer.OutLongMsg(out, &message, sizeof(MidiHdr)), kMmNoError);
+  ASSERT_EQ(layer.OutClose(out), kMmNoError);
+  ASSERT_EQ(wire.drainNotices.size(), 2u);
+  wire.drainNotices[1]();
+  EXPECT_EQ(outputNotices.size(), 1u);
+  // An output opened without a callback asks for no notice.
+  message.dwFlags = 0;  // the closed output kept it queued
+  ASSERT_EQ(layer.OutOpen(&out, 0, 0, 0, kCallbackNull), kMmNoError);
+  ASSERT_EQ(layer.OutPrepareHeader(out, &message, sizeof(MidiHdr)), kMmNoError);
+  ASSERT_EQ(layer.OutLongMsg(out, &message, sizeof(MidiHdr)), kMmNoError);
+  EXPECT_EQ(wire.drainNotices.size(), 2u);
+  ASSERT_EQ(layer.OutClose(out), kMmNoError);
 }
 
 TEST_F(PortLayer, AnOutputTellsTheLargestMessageItsBackendTakes) {

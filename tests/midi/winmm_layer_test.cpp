@@ -17,6 +17,7 @@
 #include "midi/ports.h"
 #include "midi/reception.h"
 #include "midi/transmission.h"
+#include "sim/timeline.h"
 #include "tests/midi/fake_winmm.h"
 #include "tests/midi/hex.h"
 #include "tests/support/counting_clock.h"
@@ -255,6 +256,56 @@ TEST_F(WinMmLayer, ASendWinMMRefusesOrNeverFinishesEndsInItsText) {
     EXPECT_EQ(caseBoxes.Fatals(), Entries{c.text});
     EXPECT_EQ(clock.sleeps.size(), c.call ? 0u : kMaxStillPlayingRepeats);
   }
+}
+
+// Fast mode opens the output with a callback: WinMM's done notice reaches it with the header the
+// program sent, not WinMM's copy, and the send ends at the notice rather than at the next tick.
+struct DoneNotice {
+  HMidiOut handle = nullptr;
+  uint32_t message = 0;
+  uintptr_t instance = 0;
+  uintptr_t header = 0;
+};
+DoneNotice lastNotice;
+void RecordNotice(HMidiOut handle, uint32_t message, uintptr_t instance, uintptr_t header,
+                  uintptr_t) {
+  lastNotice = {handle, message, instance, header};
+}
+
+TEST_F(WinMmLayer, AnOutputWithACallbackGetsWinMMsDoneNoticeWithTheProgramsHeader) {
+  HMidiOut out = nullptr;
+  ASSERT_EQ(MidiOutOpen(&out, 0, reinterpret_cast<uintptr_t>(&RecordNotice), 7, kCallbackFunction),
+            kMmNoError);
+  Bytes message = kReset;
+  MidiHdr header{message.data(), static_cast<uint32_t>(message.size()),
+                 static_cast<uint32_t>(message.size())};
+  driver->stillPlayingCount = 2;
+  ASSERT_EQ(MidiOutPrepareHeader(out, &header, sizeof header), kMmNoError);
+  ASSERT_EQ(MidiOutLongMsg(out, &header, sizeof header), kMmNoError);
+  EXPECT_EQ(MidiOutUnprepareHeader(out, &header, sizeof header), kMidiErrStillPlaying);
+  driver->FinishPlaying();
+  EXPECT_EQ(lastNotice.handle, out);
+  EXPECT_EQ(lastNotice.message, kMomDone);
+  EXPECT_EQ(lastNotice.instance, 7u);
+  EXPECT_EQ(lastNotice.header, reinterpret_cast<uintptr_t>(&header));
+  EXPECT_EQ(MidiOutUnprepareHeader(out, &header, sizeof header), kMmNoError);
+  EXPECT_EQ(MidiOutClose(out), kMmNoError);
+  // Any other flag is refused, as is a callback function without a function.
+  EXPECT_EQ(MidiOutOpen(&out, 0, 0, 0, kCallbackFunction), kMmInvalidFlag);
+}
+
+TEST_F(WinMmLayer, FastModeEndsTheSendAtWinMMsDoneNotice) {
+  VirtualTime time;
+  InstallClock(&time);
+  fastMode.store(true);
+  ASSERT_TRUE(OpenPorts(0, 0));
+  driver->stillPlayingCount = UINT32_MAX;  // done only by the notice
+  time.At(5000, [this] { driver->FinishPlaying(); });
+  Send();
+  EXPECT_EQ(time.NowMicroseconds(), 5000u);
+  EXPECT_TRUE(driver->PreparedOutputHeaders().empty());
+  ClosePorts();
+  InstallClock(&clock);
 }
 
 }  // namespace

@@ -2,12 +2,14 @@
 // tests.
 //
 //   kfw_sim_peer --transport jack|pty [--name PRODUCT] [--sysex LENGTH] [--notes-every MICROS]
+//                [--baud BAUD]
 //
 // Prints "ready\t<transmit to>\t<receive from>" once the ports exist, then "event <code> <arg>"
 // (two hex digits each) for every command the module acts on. Each SIGUSR1 sends a SysEx message
 // of LENGTH bytes (F0, data bytes i * 7 + 3 mod 128, F7), over a terminal in 200-byte pieces 3 ms
 // apart as a slow driver hands them on, then prints "sent". With --notes-every it also sends a
-// note-on every MICROS microseconds for as long as it runs. Runs until SIGTERM or SIGINT, or until
+// note-on every MICROS microseconds for as long as it runs. With --baud the module paces what it
+// receives and answers as a MIDI cable of that rate would. Runs until SIGTERM or SIGINT, or until
 // the process that started it ends.
 #include <signal.h>
 #include <sys/prctl.h>
@@ -50,6 +52,8 @@ int main(int argc, char** argv) {
       sysexLength = std::stoul(value);
     } else if (option == "--notes-every" && std::stoul(value) > 0) {
       notesEvery = std::stoul(value);
+    } else if (option == "--baud") {
+      options.baud = static_cast<uint32_t>(std::stoul(value));
     } else {
       std::fprintf(stderr, "kfw_sim_peer: cannot use %s %s\n", option.c_str(), value.c_str());
       return 2;

@@ -14,6 +14,7 @@
 
 #include "engine/connect.h"
 #include "base/report.h"
+#include "base/waiting.h"
 #include "midi/backends/backends.h"
 #include "midi/ports.h"
 #include "midi/transmission.h"
@@ -39,7 +40,10 @@ int32_t Position(const std::vector<std::string>& names, const std::string& name)
 // terminal in pieces, as a slow driver hands them on) arrives as consecutive buffers, whole and in
 // order; the last message, left to the close to send, reaches the peer. The output tells the
 // longest message it takes.
-void UpdaterTalksToPeer(const std::string& transport, uint32_t largestMessage) {
+// In the fast mode the output is opened with its done notice, which RtMidi's and the raw devices'
+// outputs give from a thread of their own.
+void UpdaterTalksToPeer(const std::string& transport, uint32_t largestMessage, bool fast = false) {
+  fastMode = fast;
   test::RecordingBoxes boxes;
   test::RecordingPortLists lists;
   test::ChildProcess peer({KFW_SIM_PEER_PATH, "--transport", transport, "--name", kPeerName,
@@ -102,6 +106,10 @@ TEST(PseudoTerminalTransport, UpdaterTalksToPeer) {
   UpdaterTalksToPeer("pty", kNoMessageLimit);
 }
 
+TEST(PseudoTerminalTransport, UpdaterTalksToPeerInTheFastMode) {
+  UpdaterTalksToPeer("pty", kNoMessageLimit, true);
+}
+
 #ifdef KFW_TEST_JACK
 // A private server under a name of its own, with the dummy driver and no real-time scheduling
 // (test machines rarely grant it); clients reach it through JACK_DEFAULT_SERVER.
@@ -148,6 +156,12 @@ TEST(JackTransport, UpdaterTalksToPeer) {
   PrivateJackServer server;
   ASSERT_TRUE(server.ready()) << server.Failure();
   UpdaterTalksToPeer("jack", kJackLargestMessage);
+}
+
+TEST(JackTransport, UpdaterTalksToPeerInTheFastMode) {
+  PrivateJackServer server;
+  ASSERT_TRUE(server.ready()) << server.Failure();
+  UpdaterTalksToPeer("jack", kJackLargestMessage, true);
 }
 
 // RtMidi calls the input back on JACK's process thread until the port is closed: closing must

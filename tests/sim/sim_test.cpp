@@ -161,5 +161,64 @@ TEST(Link, CarriesBytesAtTheWireSpeedAndDeliversWholeOrInChunks) {
   }
 }
 
+// The fast mode's done notice: given as an action of the timeline at the instant the last byte
+// sent so far reaches the module, so a virtual wait for it ends exactly then.
+TEST(Link, GivesTheDoneNoticeWhenTheLastByteSentHasArrived) {
+  for (uint32_t baud : {31250u, 0u}) {
+    VirtualTime time;
+    SimulatedModule module;
+    SimulatedPortBackend backend(module, time, {.baud = baud});
+    std::unique_ptr<OutputConnection> output;
+    ASSERT_EQ(backend.OpenOutput(kSimulatedPortName, output), kMmNoError);
+    std::vector<uint64_t> notices;
+    const Bytes message(270, 0x01);
+    output->Send(message.data(), 270);
+    output->WhenDrained([&] { notices.push_back(time.NowMicroseconds()); });
+    output->Send(message.data(), 270);
+    output->WhenDrained([&] { notices.push_back(time.NowMicroseconds()); });
+    EXPECT_TRUE(notices.empty());
+    time.RunUntil(1'000'000);
+    const uint64_t byteMicros = baud ? 320 : 0;
+    EXPECT_EQ(notices, (std::vector<uint64_t>{270 * byteMicros, 540 * byteMicros})) << baud;
+  }
+}
+
+// The module behind a transport that carries bytes at once, as the peer on real ports runs it: it
+// acts and answers when the modelled wire would have carried the bytes, as the simulated link does
+// (the same figures as above), and at once on an unlimited wire.
+TEST(PacedModule, ActsAndAnswersWhenTheWireWouldHaveCarriedTheBytes) {
+  // The wire's rate, when each reset reaches the transport, when the module acted on each, and
+  // what it wrote to the transport when.
+  // clang-format off
+  const std::tuple<uint32_t, std::vector<uint64_t>, std::vector<uint64_t>, std::vector<std::string>>
+      cases[] = {
+      {31250, {0, 0}, {2880, 5760},
+       {"6440: F0 00 00 21 0A 7F 10 F7", "9320: F0 00 00 21 0A 7F 10 F7"}},
+      // A reset that comes when the wire is free again starts on it at once.
+      {31250, {0, 20'000}, {2880, 22'880},
+       {"6440: F0 00 00 21 0A 7F 10 F7", "26440: F0 00 00 21 0A 7F 10 F7"}},
+      {0, {0, 0}, {0, 0}, {"1000: F0 00 00 21 0A 7F 10 F7", "1000: F0 00 00 21 0A 7F 10 F7"}},
+  };
+  // clang-format on
+  for (const auto& [baud, receivedAt, expectedArrivals, expectedWrites] : cases) {
+    VirtualTime time;
+    SimulatedModule module;
+    std::vector<uint64_t> arrivals;
+    std::vector<std::string> writes;
+    module.SetObserver([&](const ModuleEvent&) { arrivals.push_back(time.NowMicroseconds()); });
+    PacedModule paced(module, time, baud, [&](const Bytes& bytes) {
+      writes.push_back(std::to_string(time.NowMicroseconds()) + ": " + HexText(bytes));
+    });
+    const Bytes reset = Hex("F0 00 00 21 0A 7F 10 02 F7");
+    for (uint64_t at : receivedAt) {
+      time.RunUntil(at);
+      paced.Receive(reset.data(), reset.size());
+    }
+    time.RunUntil(1'000'000);
+    EXPECT_EQ(arrivals, expectedArrivals) << baud;
+    EXPECT_EQ(writes, expectedWrites) << baud;
+  }
+}
+
 }  // namespace
 }  // namespace kfw

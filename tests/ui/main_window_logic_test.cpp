@@ -372,6 +372,7 @@ TEST(ProgramOptionsTest, LogIsATextAnywhereAndEachSwitchIsAWholeWord) {
     std::vector<std::string> arguments;
     bool trace;
     bool simulator;
+    bool fast = false;
   };
   const Row rows[] = {
       {{}, false, false},
@@ -379,9 +380,10 @@ TEST(ProgramOptionsTest, LogIsATextAnywhereAndEachSwitchIsAWholeWord) {
       {{"/a", "-logfile"}, true, false},
       {{"x-log"}, true, false},
       {{"-", "log"}, false, false},
-      {{"-LOG", "--simulators", "--sim", "simulator"}, false, false},
+      {{"-LOG", "--simulators", "--sim", "simulator", "--faster", "fast"}, false, false},
       {{"--simulator"}, false, true},
       {{"-style", "fusion", "--simulator", "-log"}, true, true},
+      {{"--fast"}, false, false, true},
   };
   // KFW_SIMULATOR=1 in the environment asks for the simulator whatever the words say.
   const bool fromEnvironment = SimulatorRequestedByEnvironment();
@@ -390,6 +392,7 @@ TEST(ProgramOptionsTest, LogIsATextAnywhereAndEachSwitchIsAWholeWord) {
     EXPECT_EQ(options.trace, row.trace) << testing::PrintToString(row.arguments);
     EXPECT_EQ(options.simulator, row.simulator || fromEnvironment)
         << testing::PrintToString(row.arguments);
+    EXPECT_EQ(options.fast, row.fast) << testing::PrintToString(row.arguments);
   }
 }
 

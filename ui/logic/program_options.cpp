@@ -15,6 +15,7 @@ struct Switch {
 
 constexpr Switch kSwitches[] = {
     {"--simulator", &ProgramOptions::simulator},
+    {"--fast", &ProgramOptions::fast},
 };
 
 }  // namespace

@@ -9,6 +9,7 @@ namespace kfw {
 struct ProgramOptions {
   bool trace = false;      // "-log" anywhere: the trace of every message sent and received
   bool simulator = false;  // "--simulator", or KFW_SIMULATOR=1: the simulated QX-412 is listed
+  bool fast = false;       // "--fast": each wait ends as soon as what it waits for has happened
 };
 
 // `arguments` without the program's own name, as UTF-8. Words the program does not know are left

@@ -19,6 +19,7 @@
 #include "midi/port_settings_registry.h"
 #include "midi/ports.h"
 #include "sim/ports.h"
+#include "base/waiting.h"
 #include "ui/logic/program_options.h"
 #include "ui/win32/boxes.h"
 #include "ui/win32/main_window.h"
@@ -43,6 +44,8 @@ std::vector<std::string> CommandLineArguments() {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   const kfw::ProgramOptions options = kfw::ReadProgramOptions(CommandLineArguments());
   if (options.trace) kfw::EnableTrace();
+  // Before any port is opened: the fast mode opens the output with its done notice.
+  kfw::fastMode = options.fast;
 
   // The progress window's bar.
   INITCOMMONCONTROLSEX commonControls{sizeof commonControls, ICC_PROGRESS_CLASS};
