@@ -665,7 +665,13 @@ TEST(CliUpdate, FastSendsTheSameMessagesAndPrintsTheSame) {
       RunProgram({kProgram, "connect", "--in", "sim", "--out", "sim", "--fast"});
   EXPECT_EQ(connected.exitStatus, 0) << connected.err;
   EXPECT_EQ(connected.out.rfind("Connection established!\n", 0), 0u) << connected.out;
+  // Only the commands that talk to a module take it (on Windows simulate reads no option: it only
+  // says that it needs Linux).
+#ifdef _WIN32
+  for (const char* command : {"ports", "check"}) {
+#else
   for (const char* command : {"simulate", "ports", "check"}) {
+#endif
     EXPECT_EQ(RunProgram({kProgram, command, "--fast"}).exitStatus, 64) << command;
   }
 }

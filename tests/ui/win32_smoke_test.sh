@@ -34,14 +34,19 @@ chooser_title='Korvex Firmware Update Utility file selector'
 
 export WINEDEBUG=${WINEDEBUG:--all}
 log=$(mktemp)
-wine "$program" --simulator >"$log" 2>&1 &
+ended=$(mktemp)
+# The status goes to a file: the waits run in subshells, which cannot wait for this process.
+(
+  wine "$program" --simulator >"$log" 2>&1
+  echo "$?" >"$ended"
+) &
 program_pid=$!
 cleanup() {
   if kill -0 "$program_pid" 2>/dev/null; then
     kill "$program_pid" 2>/dev/null
     wait "$program_pid" 2>/dev/null
   fi
-  rm -f "$log"
+  rm -f "$log" "$ended"
 }
 trap cleanup EXIT
 
@@ -63,7 +68,9 @@ wait_for_window() {
     if [ "$title" != "$error_title" ] && [ -n "$(find_window "$error_title")" ]; then
       fail "an error box (\"$error_title\") came while waiting for \"$title\""
     fi
-    kill -0 "$program_pid" 2>/dev/null || fail "the program ended while waiting for \"$title\": $(cat "$log")"
+    if [ -s "$ended" ]; then
+      fail "the program ended (status $(cat "$ended")) while waiting for \"$title\": $(cat "$log")"
+    fi
     [ "$(date +%s)" -lt "$deadline" ] || fail "no window \"$title\" within $2 s"
     sleep 0.2
   done
@@ -89,7 +96,7 @@ keys_to() {
 }
 
 # A cold Wine prefix takes a while to set itself up.
-main=$(wait_for_window "$main_title" 90)
+main=$(wait_for_window "$main_title" 90) || exit 1
 echo "main window $main"
 
 # The focus starts in the name field (the buttons before it are disabled). The last entry of each
@@ -100,7 +107,7 @@ keys_to "$main" Tab $downs Tab $downs
 # Back to Connect: "Receive from" -> "Transmit to" -> name field -> (Find image, disabled) -> Connect.
 keys_to "$main" shift+Tab shift+Tab shift+Tab space
 
-box=$(wait_for_window "$success_title" 30)
+box=$(wait_for_window "$success_title" 30) || exit 1
 echo "connected: box $box"
 keys_to "$box" Return
 wait_until_gone "$box" "$success_title"
@@ -110,7 +117,7 @@ echo "screenshot $screenshot"
 
 # Find image is the next tab stop after Connect, which has the focus again.
 keys_to "$main" Tab space
-chooser=$(wait_for_window "$chooser_title" 30)
+chooser=$(wait_for_window "$chooser_title" 30) || exit 1
 echo "file selector $chooser"
 # The dialog's focus is in its file name field.
 keys_to "$chooser" ctrl+a
@@ -144,6 +151,6 @@ while kill -0 "$program_pid" 2>/dev/null; do
   sleep 0.2
 done
 wait "$program_pid"
-status=$?
-[ "$status" -eq 0 ] || fail "the program ended with status $status: $(cat "$log")"
+status=$(cat "$ended")
+[ "$status" = 0 ] || fail "the program ended with status $status: $(cat "$log")"
 echo "PASS"
