@@ -43,6 +43,12 @@ void InstallMessageBoxes(MessageBoxes* boxes);
 inline constexpr const char* kErrorCaption = "Korvex Firmware Update Utility Error";
 inline constexpr const char* kQuestionCaption = "Korvex Firmware Update Utility";
 
+// The front ends' two success boxes, after a connect and after an update, with their caption, as
+// the program has always shown it. The core shows neither.
+inline constexpr const char* kSuccessCaption = "Firmware Firmware Update Utility";
+inline constexpr const char* kConnectedText = "Connection established!";
+inline constexpr const char* kUpdatedText = "Firmware was successfully updated.";
+
 void ShowError(const std::string& text);
 bool AskYesNo(const std::string& text);
 

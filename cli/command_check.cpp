@@ -1,18 +1,38 @@
-#include <cstdio>
-
 #include "cli/commands.h"
 #include "cli/common.h"
 #include "cli/exit_status.h"
-#include "cli/terminal.h"
+#include "cli/front_end.h"
 #include "image/image_file.h"
 #include "image/image_file_io.h"
 
 namespace kfw::cli {
 
+namespace {
+
+// Reads and checks the file as the Update command does; returns the exit status.
+int CheckFile(const std::string& name, FrontEnd& frontEnd) {
+  std::vector<uint8_t> bytes;
+  std::string message;
+  if (!ReadImageFile(name, bytes, message)) {
+    ShowError(message);
+    return kExitNoInput;
+  }
+  const ResultCode result = ValidateImage(bytes.data(), static_cast<uint32_t>(bytes.size()));
+  if (result == kOk) {
+    frontEnd.ShowNote(ResultText(result));
+  } else {
+    ShowError(ResultText(result));
+  }
+  return result;
+}
+
+}  // namespace
+
 int RunCheck(const std::vector<std::string>& args) {
   Arguments arguments;
   std::string error;
-  if (!arguments.Parse(args, Concat(kIdentityOptions, kTraceOptions), error)) {
+  if (!arguments.Parse(args, Concat(Concat(kIdentityOptions, kJsonOptions), kTraceOptions),
+                       error)) {
     return UsageError("check", error);
   }
   if (arguments.Positional().size() != 1) return UsageError("check", "give one image file");
@@ -21,19 +41,9 @@ int RunCheck(const std::vector<std::string>& args) {
   int status = kExitOk;
   if (!ApplyModuleIdentity(arguments, "check", status)) return status;
 
-  std::vector<uint8_t> bytes;
-  std::string message;
-  if (!ReadImageFile(arguments.Positional()[0], bytes, message)) {
-    PrintError(message);
-    return kExitNoInput;
-  }
-  const ResultCode result = ValidateImage(bytes.data(), static_cast<uint32_t>(bytes.size()));
-  if (result == kOk) {
-    std::printf("%s\n", ResultText(result));
-  } else {
-    PrintError(ResultText(result));
-  }
-  return result;
+  const auto frontEnd = MakeFrontEnd(arguments);
+  frontEnd->Install();
+  return frontEnd->Finish(CheckFile(arguments.Positional()[0], *frontEnd));
 }
 
 }  // namespace kfw::cli

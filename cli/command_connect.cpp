@@ -1,12 +1,11 @@
-#include <cstdio>
-
+#include "base/report.h"
 #include "base/waiting.h"
 #include "cli/commands.h"
 #include "cli/common.h"
 #include "cli/console.h"
 #include "cli/exit_status.h"
+#include "cli/front_end.h"
 #include "cli/port_choice.h"
-#include "cli/terminal.h"
 #include "engine/connect.h"
 #include "engine/update.h"
 #include "image/image_file.h"
@@ -43,7 +42,7 @@ int OpenChosenPorts(const char* command, const Arguments& arguments, PortChoice&
   int32_t input = -1, output = -1;
   std::string error;
   if (!ports.ResolveInput(in, input, error) || !ports.ResolveOutput(out, output, error)) {
-    PrintError("kfwupdate " + std::string(command) + ": " + error);
+    ShowError("kfwupdate " + std::string(command) + ": " + error);
     return kExitUnavailable;
   }
   inputBus = input;
@@ -51,6 +50,45 @@ int OpenChosenPorts(const char* command, const Arguments& arguments, PortChoice&
   // OpenPorts shows its own message when it fails.
   if (!OpenPorts(InputDeviceAt(input), OutputDeviceAt(output))) return kExitUnavailable;
   return -1;
+}
+
+// Opens the ports and reaches the module; returns the exit status.
+int ConnectToModule(const Arguments& arguments, FrontEnd& frontEnd) {
+  PortChoice ports;
+  if (const int status = OpenChosenPorts("connect", arguments, ports); status >= 0) return status;
+  const ResultCode result = Connect(deviceInfo);
+  ClosePorts();
+  if (result != kOk) {
+    ShowError(ResultText(result));
+    return result;
+  }
+  frontEnd.ShowSuccess(kConnectedText, deviceInfo, true);
+  return kExitOk;
+}
+
+// Reads the image, opens the ports, connects and updates; returns the exit status.
+int UpdateModule(const std::string& file, const Arguments& arguments, FrontEnd& frontEnd) {
+  // A file that cannot be read is told before any port is touched.
+  std::vector<uint8_t> bytes;
+  std::string message;
+  if (!ReadImageFile(file, bytes, message)) {
+    ShowError(message);
+    return kExitNoInput;
+  }
+
+  PortChoice ports;
+  if (const int status = OpenChosenPorts("update", arguments, ports); status >= 0) return status;
+
+  const ResultCode result = ConnectCheckAndUpdate(
+      bytes, deviceInfo, [&] { frontEnd.ShowSuccess(kConnectedText, deviceInfo, true); });
+  // Closing waits until the final reset has left, so the module is not left in its loader.
+  ClosePorts();
+  if (result != kOk) {
+    ShowError(ResultText(result));
+    return result;
+  }
+  frontEnd.ShowSuccess(kUpdatedText, deviceInfo, false);
+  return kExitOk;
 }
 
 }  // namespace
@@ -68,7 +106,7 @@ ResultCode ConnectCheckAndUpdate(const std::vector<uint8_t>& image, DeviceInfo& 
 int RunConnect(const std::vector<std::string>& args) {
   Arguments arguments;
   std::string error;
-  if (!arguments.Parse(args, Concat(kPortOptions, kTraceOptions), error)) {
+  if (!arguments.Parse(args, Concat(Concat(kPortOptions, kJsonOptions), kTraceOptions), error)) {
     return UsageError("connect", error);
   }
   if (!arguments.Positional().empty()) return UsageError("connect", "takes no file");
@@ -76,29 +114,20 @@ int RunConnect(const std::vector<std::string>& args) {
   ApplyTraceOptions(arguments);
   fastMode = arguments.Has("--fast");
 
-  TerminalFrontEnd frontEnd;
-  frontEnd.Install();
+  const auto frontEnd = MakeFrontEnd(arguments);
+  frontEnd->Install();
   InstallInterruptHandler();
-  PortChoice ports;
-  if (const int status = OpenChosenPorts("connect", arguments, ports); status >= 0) return status;
-
-  const ResultCode result = Connect(deviceInfo);
-  ClosePorts();
-  if (result != kOk) {
-    PrintError(ResultText(result));
-    return result;
-  }
-  std::printf("Connection established!\n");
-  PrintModule(deviceInfo, true);
-  return kExitOk;
+  return frontEnd->Finish(ConnectToModule(arguments, *frontEnd));
 }
 
 int RunUpdate(const std::vector<std::string>& args) {
   Arguments arguments;
   std::string error;
-  if (!arguments.Parse(args, Concat(Concat(kPortOptions, {{"--yes", false}, {"--no", false}}),
-                                    kTraceOptions),
-                       error)) {
+  if (!arguments.Parse(
+          args,
+          Concat(Concat(Concat(kPortOptions, {{"--yes", false}, {"--no", false}}), kJsonOptions),
+                 kTraceOptions),
+          error)) {
     return UsageError("update", error);
   }
   if (arguments.Positional().size() != 1) return UsageError("update", "give one image file");
@@ -108,39 +137,11 @@ int RunUpdate(const std::vector<std::string>& args) {
   if (const int status = CheckPortOptions("update", arguments); status >= 0) return status;
   ApplyTraceOptions(arguments);
   fastMode = arguments.Has("--fast");
-  const std::string& file = arguments.Positional()[0];
 
-  std::optional<bool> answer;
-  if (arguments.Has("--yes")) answer = true;
-  if (arguments.Has("--no")) answer = false;
-  TerminalFrontEnd frontEnd(answer);
-  frontEnd.Install();
+  const auto frontEnd = MakeFrontEnd(arguments);
+  frontEnd->Install();
   InstallInterruptHandler();
-
-  // A file that cannot be read is told before any port is touched.
-  std::vector<uint8_t> bytes;
-  std::string message;
-  if (!ReadImageFile(file, bytes, message)) {
-    PrintError(message);
-    return kExitNoInput;
-  }
-
-  PortChoice ports;
-  if (const int status = OpenChosenPorts("update", arguments, ports); status >= 0) return status;
-
-  const ResultCode result = ConnectCheckAndUpdate(bytes, deviceInfo, [] {
-    std::printf("Connection established!\n");
-    PrintModule(deviceInfo, true);
-  });
-  // Closing waits until the final reset has left, so the module is not left in its loader.
-  ClosePorts();
-  if (result != kOk) {
-    PrintError(ResultText(result));
-    return result;
-  }
-  std::printf("Firmware was successfully updated.\n");
-  PrintModule(deviceInfo, false);
-  return kExitOk;
+  return frontEnd->Finish(UpdateModule(arguments.Positional()[0], arguments, *frontEnd));
 }
 
 }  // namespace kfw::cli

@@ -1,34 +1,29 @@
-#include <cstdio>
-
 #include "cli/commands.h"
 #include "cli/common.h"
 #include "cli/exit_status.h"
+#include "cli/front_end.h"
 #include "cli/port_choice.h"
 #include "midi/ports.h"
 
 namespace kfw::cli {
 
-namespace {
-void PrintList(const char* title, const std::vector<std::string>& names) {
-  std::printf("%s:\n  0  %s\n", title, kChooseAPort);
-  for (size_t i = 0; i < names.size(); ++i) std::printf("  %zu  %s\n", i + 1, names[i].c_str());
-}
-}  // namespace
-
 int RunPorts(const std::vector<std::string>& args) {
   Arguments arguments;
   std::string error;
-  if (!arguments.Parse(args, Concat({{"--simulator", false}}, kTraceOptions), error)) {
+  if (!arguments.Parse(args, Concat(Concat({{"--simulator", false}}, kJsonOptions), kTraceOptions),
+                       error)) {
     return UsageError("ports", error);
   }
   if (!arguments.Positional().empty()) return UsageError("ports", "takes no file or port");
   ApplyTraceOptions(arguments);
 
+  const auto frontEnd = MakeFrontEnd(arguments);
+  frontEnd->Install();
   PortChoice ports;
-  if (!ports.SetUp(arguments.Has("--simulator"), {})) return kExitUnavailable;
-  PrintList("Receive from", InputPortNames());
-  PrintList("Transmit to", OutputPortNames());
-  return kExitOk;
+  // SetUp has shown why when there is no port at all.
+  if (!ports.SetUp(arguments.Has("--simulator"), {})) return frontEnd->Finish(kExitUnavailable);
+  frontEnd->ShowPortLists(InputPortNames(), OutputPortNames());
+  return frontEnd->Finish(kExitOk);
 }
 
 }  // namespace kfw::cli

@@ -64,6 +64,11 @@ Every command takes:
 ports, connect and update also take:
   --simulator          list the built-in simulated module among the ports (as does the
                        environment variable KFW_SIMULATOR=1)
+ports, check, inspect, connect and update also take:
+  --json               write what happens as JSON, one object a line, on standard output:
+                       progress, the module, each box, the question and its answer, and
+                       the result; standard error stays quiet (see the README for the
+                       fields)
 Without a command:
   -h, --help           show this help
   --version            show the version and the MIDI backends built in
@@ -99,31 +104,36 @@ Examples:
 #undef KFW_PORT_WORDS
 #undef KFW_OTHER_STOPS
 
-const char* const kPortsHelp = R"(Usage: kfwupdate ports [--simulator]
+const char* const kPortsHelp = R"(Usage: kfwupdate ports [--simulator] [--json]
 
-Lists the MIDI ports as the window's two lists show them, with their positions.
+Lists the MIDI ports as the window's two lists show them, with their positions. --json
+writes both lists as one line of JSON, each port with its position and name.
 
 Example:
   kfwupdate ports --simulator
 )";
 
-const char* const kCheckHelp = R"(Usage: kfwupdate check FILE [--company ID] [--product ID]
+const char* const kCheckHelp =
+    R"(Usage: kfwupdate check FILE [--company ID] [--product ID] [--json]
 
 Reads FILE and checks it as the Update command does: format version, CRC-16, records, and
 the file's company and product identifiers against those of a module that has answered,
 given by --company and --product (by default none has: 0x7F7F and 0x7F). Prints the
-result's text; exits with the result's number (0 for "No error").
+result's text; exits with the result's number (0 for "No error"). --json writes the
+result, and the error box of a refused file, as lines of JSON.
 
 Examples:
   kfwupdate check firmware.kfw
   kfwupdate check firmware.kfw --company 0x0021 --product 0x0A
 )";
 
-const char* const kConnectHelp = R"(Usage: kfwupdate connect --in PORT --out PORT [--fast]
+const char* const kConnectHelp =
+    R"(Usage: kfwupdate connect --in PORT --out PORT [--fast] [--json]
 
 Opens the ports, reaches the module (resets until it answers, up to about 30 s) and prints
 its serial number, firmware version and product name, with every control byte written as
-\xHH and a backslash as \\.
+\xHH and a backslash as \\. --json writes the progress, the module (its texts and numbers)
+and the result as lines of JSON instead.
 
 --fast takes each answer as soon as it has arrived, and each message as sent as soon as the
 port reports it gone, instead of at the next tenth of a second; the messages and the time
@@ -135,7 +145,7 @@ Example:
 )";
 
 const char* const kUpdateHelp =
-    R"(Usage: kfwupdate update FILE --in PORT --out PORT [--yes | --no] [--fast]
+    R"(Usage: kfwupdate update FILE --in PORT --out PORT [--yes | --no] [--fast] [--json]
 
 What the window's Connect and then Update do: opens the ports, reaches the module, checks
 FILE against the module that answered, then writes it: delays, resets, the preparation of
@@ -146,6 +156,11 @@ serial number and version.
 When the module already holds this very version, verified good, the update asks whether to
 write it anyway (default No). --yes and --no answer for scripts; without a terminal to ask
 and without either, the answer is No.
+
+--json writes every step as a line of JSON on standard output instead: each progress
+caption and percentage, the module before and after, each box, the question with its
+answer, and the result with its exit status. It never asks at the terminal: the answer
+is --yes, --no or No.
 
 --fast takes each answer as soon as it has arrived, and each message as sent as soon as the
 port reports it gone, instead of at the next tenth of a second: over a MIDI cable an update

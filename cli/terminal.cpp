@@ -3,6 +3,10 @@
 #include <cstdio>
 #include <iostream>
 
+#include "cli/common.h"
+#include "cli/inspect_report.h"
+#include "midi/ports.h"
+
 namespace kfw::cli {
 
 namespace {
@@ -26,18 +30,6 @@ void PrintError(const std::string& text) {
 
 TerminalFrontEnd::TerminalFrontEnd(std::optional<bool> answer, BarStyle barStyle)
     : answer_(answer), barStyle_(barStyle) {}
-
-void TerminalFrontEnd::Install() {
-  InstallMessageBoxes(this);
-  InstallProgressWindow(this);
-  installed_ = true;
-}
-
-TerminalFrontEnd::~TerminalFrontEnd() {
-  if (!installed_) return;
-  InstallProgressWindow(nullptr);
-  InstallMessageBoxes(nullptr);
-}
 
 void TerminalFrontEnd::ClearBar() {
   if (!barDrawn_) return;
@@ -108,5 +100,34 @@ void TerminalFrontEnd::Update(const char* caption, uint32_t percent) {
 }
 
 void TerminalFrontEnd::Hide() { ClearBar(); }
+
+void TerminalFrontEnd::ShowSuccess(const std::string& text, const DeviceInfo& module,
+                                   bool withProduct) {
+  std::printf("%s\n", text.c_str());
+  PrintModule(module, withProduct);
+}
+
+void TerminalFrontEnd::ShowPortLists(const std::vector<std::string>& inputs,
+                                     const std::vector<std::string>& outputs) {
+  const auto list = [](const char* title, const std::vector<std::string>& names) {
+    std::printf("%s:\n  0  %s\n", title, kChooseAPort);
+    for (size_t i = 0; i < names.size(); ++i) std::printf("  %zu  %s\n", i + 1, names[i].c_str());
+  };
+  list("Receive from", inputs);
+  list("Transmit to", outputs);
+}
+
+void TerminalFrontEnd::ShowInspection(const std::string& fileName,
+                                      const ImageInspection& inspection) {
+  std::fputs(InspectionReport(fileName, inspection).c_str(), stdout);
+}
+
+void TerminalFrontEnd::ShowNote(const std::string& text) {
+  std::printf("%s\n", text.c_str());
+}
+
+int TerminalFrontEnd::Finish(int exitStatus) {
+  return exitStatus;
+}
 
 }  // namespace kfw::cli

@@ -1,27 +1,23 @@
 // The terminal as the front end: messages on standard error, the question at the terminal, a
-// progress bar (or plain lines when standard error is not a terminal). Ctrl-C as Cancel and the
-// platform's console are in console.h.
+// progress bar (or plain lines when standard error is not a terminal), the reports for people on
+// standard output. Ctrl-C as Cancel and the platform's console are in console.h.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
-#include "base/report.h"
 #include "cli/console.h"
-#include "engine/progress.h"
+#include "cli/front_end.h"
 
 namespace kfw::cli {
 
-class TerminalFrontEnd final : public MessageBoxes, public ProgressWindow {
+class TerminalFrontEnd final : public FrontEnd {
  public:
   // answer: the same-version question's answer given on the command line (--yes / --no);
   // barStyle: how standard error shows the progress bar, by default as it can.
   explicit TerminalFrontEnd(std::optional<bool> answer = std::nullopt,
                             BarStyle barStyle = StandardErrorBarStyle());
-  // Installs itself as the boxes and the progress window; uninstalls on destruction.
-  void Install();
-  ~TerminalFrontEnd() override;
 
   void ShowError(const std::string& text) override;
   // --yes / --no when given; else asked at the terminal (default No); No without a terminal.
@@ -32,11 +28,19 @@ class TerminalFrontEnd final : public MessageBoxes, public ProgressWindow {
   void Update(const char* caption, uint32_t percent) override;
   void Hide() override;
 
+  // The success box's text, then the module's texts under the window's labels, on standard output.
+  void ShowSuccess(const std::string& text, const DeviceInfo& module, bool withProduct) override;
+  void ShowPortLists(const std::vector<std::string>& inputs,
+                     const std::vector<std::string>& outputs) override;
+  void ShowInspection(const std::string& fileName, const ImageInspection& inspection) override;
+  void ShowNote(const std::string& text) override;
+  // Everything has been said by then: returns the status.
+  int Finish(int exitStatus) override;
+
  private:
   void ClearBar();
 
   std::optional<bool> answer_;
-  bool installed_ = false;
   BarStyle barStyle_;
   bool barDrawn_ = false;
   std::string caption_;

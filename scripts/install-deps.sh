@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs, from Debian 12's packages, everything the project needs to build, test and run:
 # compilers and CMake, GoogleTest, clang with libFuzzer, RtMidi, ALSA and JACK (with the jackd2
-# server the JACK tests start), Qt 6 Widgets, Xvfb for the screenshots, and what the manual pages,
-# the bash completion's test and the Debian packages need (help2man, man-db, bash-completion;
-# dpkg-dev for dpkg-shlibdeps; lintian, desktop-file-utils and appstream to check them).
+# server the JACK tests start), nlohmann-json for --json (header-only: the Windows cross build
+# reads the same headers), Qt 6 Widgets, Xvfb for the screenshots, and what the manual pages, the
+# bash completion's test and the Debian packages need (help2man, man-db, bash-completion; dpkg-dev
+# for dpkg-shlibdeps; lintian, desktop-file-utils and appstream to check them).
 #   --windows  also what the Windows build needs (scripts/test-windows.sh): MinGW-w64 with POSIX
 #              threads, Wine to run the tests and the programs, and for the window's smoke test
 #              under Xvfb, xdotool, the X11 apps and ImageMagick.
@@ -15,6 +16,7 @@ packages=(
   googletest libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
   librtmidi-dev libasound2-dev libjack-jackd2-dev jackd2
+  nlohmann-json3-dev
   qt6-base-dev libgl-dev
   xvfb xauth
   help2man man-db bash-completion

@@ -12,6 +12,7 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -820,6 +821,364 @@ TEST(CliOutput, AClosedStandardOutputNeitherStopsTheWorkNorPassesForItsResult) {
   EXPECT_EQ(RunProgram({kProgram, "check", packed}).exitStatus, 0);
 }
 
+// --json: what a program reading standard output gets.
+using Json = nlohmann::json;
+
+// Every line of a command's standard output, parsed. A line that is not one JSON object with its
+// event named, or that holds anything but printable ASCII, fails the test.
+std::vector<Json> JsonLines(const std::string& out) {
+  std::vector<Json> events;
+  EXPECT_TRUE(out.empty() || out.back() == '\n') << "the last line is cut: " << out;
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    for (const char c : line) {
+      EXPECT_TRUE(c >= 0x20 && c < 0x7F)
+          << "byte " << int(static_cast<unsigned char>(c)) << " in: " << line;
+    }
+    Json event = Json::parse(line, nullptr, false);
+    EXPECT_TRUE(event.is_object() && event.contains("event") && event["event"].is_string())
+        << "not an event: " << line;
+    if (event.is_object()) events.push_back(std::move(event));
+  }
+  return events;
+}
+
+// One event in a few words, for comparing sequences: "progress Connecting... 0", "module 1.2",
+// "box error <text>", "box question <text> -> no", "result <code> <text> <status>". Each box's
+// caption is checked against its kind on the way.
+std::string Summary(const Json& event) {
+  const std::string name = event.value("event", "");
+  if (name == "progress") {
+    return "progress " + event.at("caption").get<std::string>() + " " +
+           std::to_string(event.at("percent").get<int>());
+  }
+  if (name == "module") return "module " + event.at("version").get<std::string>();
+  if (name == "box") {
+    const std::string kind = event.at("kind").get<std::string>();
+    const std::map<std::string, std::string> captions = {
+        {"error", "Korvex Firmware Update Utility Error"},
+        {"question", "Korvex Firmware Update Utility"},
+        {"fatal", "Korvex Firmware Update Utility"},
+        {"success", "Firmware Firmware Update Utility"}};
+    EXPECT_EQ(event.at("caption"), captions.count(kind) ? captions.at(kind) : "?") << event;
+    std::string words = "box " + kind + " " + event.at("text").get<std::string>();
+    if (kind == "question") words += event.at("answer").get<bool>() ? " -> yes" : " -> no";
+    return words;
+  }
+  if (name == "result") {
+    const Json& code = event.at("code");
+    return "result " + (code.is_null() ? std::string("null") : std::to_string(code.get<int>())) +
+           " " + event.at("text").get<std::string>() + " " +
+           std::to_string(event.at("exitStatus").get<int>());
+  }
+  return name;
+}
+
+std::vector<std::string> Summaries(const std::vector<Json>& events) {
+  std::vector<std::string> words;
+  for (const Json& event : events) words.push_back(Summary(event));
+  return words;
+}
+
+// The simulated module's texts and numbers as a module event gives them.
+void ExpectSimulatedModule(const Json& module, const std::string& version) {
+  EXPECT_EQ(module.at("serial"), "4b5804120001");
+  EXPECT_EQ(module.at("version"), version);
+  EXPECT_EQ(module.at("productName"), "QX-412");
+  EXPECT_EQ(module.at("state"), 0);
+  EXPECT_EQ(module.at("versionMajor"), 1);
+  EXPECT_EQ(module.at("versionMinor"), std::stoi(version.substr(2)));
+  EXPECT_EQ(module.at("blockSize"), 256);
+  EXPECT_EQ(module.at("companyId"), kSimCompany);
+  EXPECT_EQ(module.at("productId"), kSimProduct);
+}
+
+TEST(CliJson, AWholeUpdateIsToldStepByStepAndAlikeInBothModes) {
+  // A delay of two ticks, then 700 bytes in blocks of 256: three blocks.
+  const std::string file = WriteFile("json.kfw", ImageWriter::Version1(kSimCompany, kSimProduct)
+                                                     .Delay(2)
+                                                     .Image(1, 3, Firmware(700, 1, 3))
+                                                     .End()
+                                                     .Bytes());
+  const std::vector<std::string> expected = {
+      "progress Connecting... 0",
+      "module 1.2",
+      "box success Connection established!",
+      // The update run connects afresh, in a window of its own.
+      "progress Connecting... 0",
+      "progress Delaying... 0",
+      "progress Delaying... 50",
+      "progress Delaying... 100",
+      "progress Preparing firmware area... 0",
+      "progress Updating firmware area... 0",
+      "progress Updating firmware area... 33",
+      "progress Updating firmware area... 66",
+      "progress Reading updated version #... 0",
+      "progress Reading updated version #... 10",
+      "module 1.3",
+      "box success Firmware was successfully updated.",
+      "result 0 No error 0",
+  };
+  std::string outs[2];
+  for (const bool fast : {false, true}) {
+    SCOPED_TRACE(fast ? "--fast" : "normal");
+    std::vector<std::string> argv = {kProgram, "update", file,  "--in",
+                                     "sim",    "--out",  "sim", "--json"};
+    if (fast) argv.push_back("--fast");
+    const test::ProcessResult result = RunProgram(argv);
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.err, "");
+    const std::vector<Json> events = JsonLines(result.out);
+    EXPECT_EQ(Summaries(events), expected) << result.out;
+    if (events.size() == expected.size()) {
+      ExpectSimulatedModule(events[1], "1.2");
+      ExpectSimulatedModule(events[13], "1.3");
+    }
+    outs[fast] = result.out;
+  }
+  EXPECT_EQ(outs[1], outs[0]);
+}
+
+struct JsonEndCase {
+  const char* name;
+  std::vector<std::string> words;  // after the program
+  int status;
+  std::vector<std::string> last;  // the summaries the output ends with
+  bool whole;                     // and nothing before them
+};
+
+TEST(CliJson, EveryCommandEndsWithItsResultAndAFailureWithItsErrorBox) {
+  const std::string otherProduct = WriteFile(
+      "json-other.kfw",
+      ImageWriter::Version1(kSimCompany, 0x0B).Image(1, 3, Firmware(64, 1, 3)).End().Bytes());
+  // The simulated module holds 1.2, verified good: the same version is questioned.
+  const std::string same =
+      WriteFile("json-same.kfw", ImageWriter::Version1(kSimCompany, kSimProduct)
+                                     .Image(1, 2, Firmware(128, 1, 2))
+                                     .End()
+                                     .Bytes());
+  std::vector<uint8_t> badCrc =
+      ImageWriter::Version0().Image(1, 0, std::vector<uint8_t>{1}).End().Bytes();
+  badCrc[1] ^= 0xFF;
+  const std::string corrupt = WriteFile("json-crc.kfw", badCrc);
+  const std::string missing = (ScratchDirectory() / "json-missing.kfw").string();
+  const std::string question =
+      "box question The firmware image in the hardware is verified good and the version # "
+      "matches the update file. Updating with this image file is unnecessary and will change "
+      "nothing! Update anyway?";
+  const std::vector<JsonEndCase> cases = {
+      {"an image for another product",
+       {"update", otherProduct, "--in", "sim", "--out", "sim"},
+       kProductMismatch,
+       {"box success Connection established!",
+        "box error Update file's product ID mismatched with device",
+        "result 16 Update file's product ID mismatched with device 16"},
+       false},
+      {"the same version, not answered",
+       {"update", same, "--in", "sim", "--out", "sim"},
+       kCanceled,
+       {"progress Preparing firmware area... 0", question + " -> no",
+        "box error Operation canceled", "result 5 Operation canceled 5"},
+       false},
+      {"the same version, answered Yes",
+       {"update", same, "--in", "sim", "--out", "sim", "--yes"},
+       kOk,
+       {"box success Firmware was successfully updated.", "result 0 No error 0"},
+       false},
+      {"an image that cannot be read",
+       {"update", missing, "--in", "sim", "--out", "sim"},
+       66,
+       {"box error Can't open file " + missing + " for reading",
+        "result null Can't open file " + missing + " for reading 66"},
+       true},
+      {"a port that is not there",
+       {"connect", "--in", "no-such-port", "--out", "sim"},
+       69,
+       {"box error kfwupdate connect: no port in \"Receive from\" matches \"no-such-port\"; run "
+        "`kfwupdate ports` to list them (the simulated module is listed with --simulator)",
+        "result null kfwupdate connect: no port in \"Receive from\" matches \"no-such-port\"; "
+        "run `kfwupdate ports` to list them (the simulated module is listed with "
+        "--simulator) 69"},
+       true},
+      {"a module that answers",
+       {"connect", "--in", "sim", "--out", "sim"},
+       kOk,
+       {"progress Connecting... 0", "module 1.2", "box success Connection established!",
+        "result 0 No error 0"},
+       true},
+      {"a good file checked",
+       {"check", same, "--company", "0x21", "--product", "0x0a"},
+       kOk,
+       {"result 0 No error 0"},
+       true},
+      {"a bad file checked",
+       {"check", corrupt},
+       kImageCrcError,
+       {"box error Update file CRC error", "result 2 Update file CRC error 2"},
+       true},
+      {"a file that cannot be checked",
+       {"check", missing},
+       66,
+       {"box error Can't open file " + missing + " for reading",
+        "result null Can't open file " + missing + " for reading 66"},
+       true},
+  };
+  for (const JsonEndCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> argv = {kProgram};
+    argv.insert(argv.end(), c.words.begin(), c.words.end());
+    argv.push_back("--json");
+    const test::ProcessResult result =
+        RunProgram(argv, {{"JACK_NO_START_SERVER", "1"}, {"JACK_DEFAULT_SERVER", "kfw-none"}});
+    EXPECT_EQ(result.exitStatus, c.status);
+    EXPECT_EQ(result.err, "");
+    const std::vector<std::string> summaries = Summaries(JsonLines(result.out));
+    ASSERT_GE(summaries.size(), c.last.size()) << result.out;
+    if (c.whole) {
+      EXPECT_EQ(summaries.size(), c.last.size()) << result.out;
+    }
+    EXPECT_EQ(std::vector<std::string>(summaries.end() - static_cast<long>(c.last.size()),
+                                       summaries.end()),
+              c.last)
+        << result.out;
+  }
+}
+
+// The lists `ports` shows people, as (position, name) pairs.
+std::vector<std::pair<int, std::string>> ListedPorts(const std::string& out,
+                                                     const std::string& title) {
+  std::vector<std::pair<int, std::string>> ports;
+  std::istringstream lines(out);
+  bool inList = false;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.empty() || line[0] != ' ') {
+      inList = line == title + ":";
+      continue;
+    }
+    const size_t name = line.find("  ", 2);
+    const int position = std::stoi(line.substr(2, name - 2));
+    if (inList && position > 0) ports.emplace_back(position, line.substr(name + 2));
+  }
+  return ports;
+}
+
+TEST(CliJson, PortsGivesBothListsAsPeopleSeeThem) {
+  const std::map<std::string, std::string> noJack = {{"JACK_NO_START_SERVER", "1"},
+                                                     {"JACK_DEFAULT_SERVER", "kfw-none"}};
+  const test::ProcessResult listed = RunProgram({kProgram, "ports", "--simulator"}, noJack);
+  const test::ProcessResult result =
+      RunProgram({kProgram, "ports", "--simulator", "--json"}, noJack);
+  ASSERT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(result.err, "");
+  const std::vector<Json> events = JsonLines(result.out);
+  ASSERT_EQ(events.size(), 2u) << result.out;
+  EXPECT_EQ(events[0].at("event"), "ports");
+  EXPECT_EQ(Summary(events[1]), "result 0 No error 0");
+  for (const auto& [field, title] :
+       {std::pair<std::string, std::string>{"receiveFrom", "Receive from"},
+        {"transmitTo", "Transmit to"}}) {
+    SCOPED_TRACE(field);
+    std::vector<std::pair<int, std::string>> ports;
+    for (const Json& port : events[0].at(field)) {
+      ports.emplace_back(port.at("position").get<int>(), port.at("name").get<std::string>());
+    }
+    EXPECT_EQ(ports, ListedPorts(listed.out, title)) << listed.out;
+    EXPECT_NE(std::find_if(ports.begin(), ports.end(),
+                           [](const auto& port) { return port.second == "Simulated QX-412"; }),
+              ports.end());
+  }
+}
+
+struct JsonInspectCase {
+  const char* name;
+  std::vector<uint8_t> file;
+  std::vector<std::string> identifiers;
+  std::vector<std::string> records;  // "type@offset"; none when the header cannot be read
+  std::vector<std::string> faults;
+};
+
+TEST(CliJson, InspectGivesTheFactsOfThePeoplesReport) {
+  const std::vector<uint8_t> data = Firmware(64, 1, 3);
+  std::vector<uint8_t> badCrc = ImageWriter::Version0().Delay(20).Image(1, 3, data).End().Bytes();
+  badCrc[1] ^= 0xFF;
+  std::vector<uint8_t> resetFour = ImageWriter::Version0().Delay(20).Reset(3).End().Bytes();
+  resetFour[6] = 4;
+  FixImageCrc(resetFour);
+  const std::vector<JsonInspectCase> cases = {
+      {"every record, for the module",
+       ImageWriter::Version1(kSimCompany, kSimProduct)
+           .Delay(20)
+           .NoOp()
+           .Reset(1)
+           .Image(0x7F, 3, data)
+           .End()
+           .Raw(std::vector<uint8_t>{0x00, 0xFF})
+           .Bytes(),
+       {"--company", "0x0021", "--product", "0x0A"},
+       {"delay@6", "noop@8", "reset@9", "image@11", "end@80"},
+       {}},
+      {"before a module answered",
+       ImageWriter::Version1(kSimCompany, kSimProduct).Image(1, 3, data).End().Bytes(),
+       {},
+       {"image@6", "end@75"},
+       {"productMismatch"}},
+      {"a wrong CRC", badCrc, {}, {"delay@3", "image@5", "end@74"}, {"crcMismatch"}},
+      {"a reset argument of 4", resetFour, {}, {"delay@3"}, {"resetArgument"}},
+      {"version 2", std::vector<uint8_t>{0x02, 0x00, 0x00, 0xFF}, {}, {}, {"unknownVersion"}},
+      {"empty", {}, {}, {}, {"tooShort"}},
+  };
+  for (const JsonInspectCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> argv = {kProgram, "inspect", WriteFile("json-inspect.kfw", c.file)};
+    argv.insert(argv.end(), c.identifiers.begin(), c.identifiers.end());
+    const test::ProcessResult report = RunProgram(argv);
+    argv.push_back("--json");
+    const test::ProcessResult result = RunProgram(argv);
+    EXPECT_EQ(result.exitStatus, report.exitStatus);
+    EXPECT_EQ(result.err, "");
+    const std::vector<Json> events = JsonLines(result.out);
+    ASSERT_EQ(events.size(), 2u) << result.out;
+    const Json& inspection = events[0];
+    EXPECT_EQ(inspection.at("event"), "inspection");
+    EXPECT_EQ(inspection.at("length"), c.file.size());
+    const std::string code = std::to_string(report.exitStatus);
+    EXPECT_EQ(Summary(events[1]), "result " + code + " " +
+                                      ResultText(static_cast<ResultCode>(report.exitStatus)) + " " +
+                                      code);
+
+    std::vector<std::string> records;
+    for (const Json& record : inspection.value("records", Json::array())) {
+      records.push_back(record.at("type").get<std::string>() + "@" +
+                        std::to_string(record.at("offset").get<int>()));
+      EXPECT_EQ(record.at("number"), records.size());
+      if (record.at("type") == "image") {
+        EXPECT_EQ(record.at("versionCompared"), record.at("versionMajor") != 0x7F);
+        EXPECT_EQ(record.at("dataLength"), data.size());
+        EXPECT_EQ(record.at("dataOffset"), record.at("offset").get<int>() + 5);
+      }
+    }
+    EXPECT_EQ(records, c.records);
+    // The header and CRC as people read them.
+    if (inspection.contains("crc")) {
+      char line[64];
+      std::snprintf(line, sizeof line, "CRC-16: stored 0x%04X, computed 0x%04X\n",
+                    inspection["crc"].at("stored").get<unsigned>(),
+                    inspection["crc"].at("computed").get<unsigned>());
+      EXPECT_NE(report.out.find(line), std::string::npos) << line << report.out;
+      std::snprintf(line, sizeof line, "Company: 0x%04X",
+                    inspection.at("companyId").get<unsigned>());
+      EXPECT_NE(report.out.find(line), std::string::npos) << line << report.out;
+    }
+    std::vector<std::string> faults;
+    for (const Json& fault : inspection.at("faults")) {
+      faults.push_back(fault.at("fault").get<std::string>());
+      const std::string text = "Fault: " + fault.at("text").get<std::string>() + "\n";
+      EXPECT_NE(report.out.find(text), std::string::npos) << text << report.out;
+    }
+    EXPECT_EQ(faults, c.faults);
+  }
+}
+
 TEST(CliUpdate, UnknownPortIsTold) {
   const std::string file =
       WriteFile("any.kfw", ImageWriter::Version0().End().Raw(std::vector<uint8_t>{0}).Bytes());
@@ -993,6 +1352,77 @@ TEST(CliSimulate, ARejectedBlockEndsTheUpdateWithItsText) {
       RunProgram({kProgram, "update", file, "--in", port, "--out", port});
   EXPECT_EQ(update.exitStatus, kDeviceBadChecksum);
   EXPECT_NE(update.err.find("MIDI Reports bad checksum\n"), std::string::npos) << update.err;
+  simulator.Signal(SIGTERM);
+  EXPECT_EQ(simulator.Wait(std::chrono::seconds(10)).exitStatus, 0);
+}
+
+TEST(CliJson, CtrlCEndsTheUpdateWithTheCanceledResult) {
+  const std::string slow =
+      WriteFile("json-slow.kfw", ImageWriter::Version1(kSimCompany, kSimProduct)
+                                     .Delay(250)
+                                     .Image(1, 3, Firmware(64, 1, 3))
+                                     .End()
+                                     .Bytes());
+  test::ChildProcess update({kProgram, "update", slow, "--in", "sim", "--out", "sim", "--json"});
+  ASSERT_TRUE(update.WaitForOutput("\"caption\":\"Delaying...\"", std::chrono::seconds(20)))
+      << update.Output();
+  update.Signal(SIGINT);
+  const test::ProcessResult result = update.Wait(std::chrono::seconds(10));
+  EXPECT_EQ(result.exitStatus, kCanceled);
+  // Only the note that the Ctrl-C was taken, which cannot wait for the next event.
+  EXPECT_EQ(result.err, "\nCanceling... (press Ctrl-C again to quit at once)\n");
+  const std::vector<std::string> summaries = Summaries(JsonLines(result.out));
+  ASSERT_GE(summaries.size(), 3u) << result.out;
+  EXPECT_EQ(
+      std::vector<std::string>(summaries.end() - 2, summaries.end()),
+      (std::vector<std::string>{"box error Operation canceled", "result 5 Operation canceled 5"}));
+  for (const std::string& summary : summaries) {
+    EXPECT_EQ(summary.find("Preparing"), std::string::npos) << "went on after the Ctrl-C";
+  }
+}
+
+TEST(CliJson, AModuleNameOfControlBytesComesThroughWhole) {
+  // What would retitle a terminal and clear its screen, a quote and a backslash.
+  const std::string name = "\x1b]0;owned\x07QX\x1b[2J\"\\\x7f\x01";
+  test::ChildProcess simulator({kProgram, "simulate", "--name", name});
+  ASSERT_TRUE(simulator.WaitForOutput("kfwsim ready", std::chrono::seconds(10)));
+  const std::string port = TransmitTo(simulator.Output());
+  const test::ProcessResult connect =
+      RunProgram({kProgram, "connect", "--in", port, "--out", port, "--json"});
+  EXPECT_EQ(connect.exitStatus, 0) << connect.out;
+  const std::vector<Json> events = JsonLines(connect.out);
+  ASSERT_EQ(events.size(), 4u) << connect.out;
+  EXPECT_EQ(events[1].at("productName"), name);
+  EXPECT_NE(connect.out.find(R"("productName":"\u001b]0;owned\u0007QX\u001b[2J\"\\\u007f\u0001")"),
+            std::string::npos)
+      << connect.out;
+  simulator.Signal(SIGTERM);
+  EXPECT_EQ(simulator.Wait(std::chrono::seconds(10)).exitStatus, 0);
+}
+
+TEST(CliJson, ARejectedBlockEndsTheProgressWithItsErrorBoxAndResult) {
+  const std::string file =
+      WriteFile("json-rejected.kfw", ImageWriter::Version1(kSimCompany, kSimProduct)
+                                         .Image(1, 3, Firmware(1024, 1, 3))
+                                         .End()
+                                         .Bytes());
+  test::ChildProcess simulator(
+      {kProgram, "simulate", "--reject-block", "2", "--reject-status", "1"});
+  ASSERT_TRUE(simulator.WaitForOutput("kfwsim ready", std::chrono::seconds(10)));
+  const std::string port = TransmitTo(simulator.Output());
+  const test::ProcessResult update =
+      RunProgram({kProgram, "update", file, "--in", port, "--out", port, "--json"});
+  EXPECT_EQ(update.exitStatus, kDeviceBadChecksum);
+  EXPECT_EQ(update.err, "");
+  const std::vector<std::string> summaries = Summaries(JsonLines(update.out));
+  // Blocks 0 and 1 were taken, block 2 refused: 1024 bytes in blocks of 256 count as 5.
+  ASSERT_GE(summaries.size(), 5u) << update.out;
+  EXPECT_EQ(std::vector<std::string>(summaries.end() - 5, summaries.end()),
+            (std::vector<std::string>{
+                "progress Updating firmware area... 0", "progress Updating firmware area... 20",
+                "progress Updating firmware area... 40", "box error MIDI Reports bad checksum",
+                "result 11 MIDI Reports bad checksum 11"}))
+      << update.out;
   simulator.Signal(SIGTERM);
   EXPECT_EQ(simulator.Wait(std::chrono::seconds(10)).exitStatus, 0);
 }

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <climits>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <thread>
@@ -22,11 +23,13 @@
 #include "cli/arguments.h"
 #include "cli/commands.h"
 #include "cli/console.h"
+#include "cli/json_front_end.h"
 #include "cli/port_choice.h"
 #include "cli/terminal.h"
 #include "cli/visible_text.h"
 #include "engine/process_state.h"
 #include "image/image_writer.h"
+#include "protocol/device_status.h"
 #include "tests/engine/engine_helpers.h"
 #include "tests/support/doubles.h"
 
@@ -172,6 +175,178 @@ TEST(CliProgress, EachStyleDrawsOverItsOwnLineAndLeavesTheRestClean) {
   ASSERT_EQ(widths.size(), 6u) << returns;  // 4 bars, each followed by its clearing
   for (size_t width : widths) EXPECT_EQ(width, widths[0]) << returns;
   EXPECT_EQ(returns.substr(returns.size() - 2), " \r");
+}
+
+// The lines a JSON front end writes while `write` runs, each parsed.
+std::vector<nlohmann::json> JsonWritten(const std::function<void(cli::JsonFrontEnd&)>& write,
+                                        std::string* text = nullptr) {
+  cli::JsonFrontEnd frontEnd;
+  testing::internal::CaptureStdout();
+  write(frontEnd);
+  std::string out = testing::internal::GetCapturedStdout();
+  std::vector<nlohmann::json> events;
+  for (size_t start = 0, end; start < out.size(); start = end + 1) {
+    end = out.find('\n', start);
+    if (end == std::string::npos) end = out.size();
+    std::string line = out.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();  // a Windows text stream
+    for (const char c : line) EXPECT_TRUE(c >= 0x20 && c < 0x7F) << line;
+    events.push_back(nlohmann::json::parse(line));
+  }
+  if (text) *text = out;
+  return events;
+}
+
+// The numbers of the characters of a UTF-8 text (of at most two bytes each, as U+0000 to U+07FF
+// are written).
+std::vector<unsigned> CodePoints(const std::string& text) {
+  std::vector<unsigned> points;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte < 0x80) {
+      points.push_back(byte);
+    } else if ((byte & 0xE0) == 0xC0 && i + 1 < text.size()) {
+      points.push_back(((byte & 0x1Fu) << 6) | (static_cast<unsigned char>(text[++i]) & 0x3Fu));
+    } else {
+      ADD_FAILURE() << "not a character of two bytes at " << i;
+      return points;
+    }
+  }
+  return points;
+}
+
+struct ModuleNameCase {
+  const char* name;
+  std::string bytes;     // the name part of the status reply
+  std::string fragment;  // what the line holds for it
+};
+
+TEST(CliJson, TheModulesTextsComeOutByteForByteWhateverTheyHold) {
+  using namespace std::string_literals;
+  std::vector<ModuleNameCase> cases = {
+      {"plain", "QX-412", R"("productName":"QX-412")"},
+      {"a byte SysEx carries only inside its body", "QX\xF0", R"("productName":"QX\u00f0")"},
+      {"escape sequences", "\x1b[2J\x07", R"("productName":"\u001b[2J\u0007")"},
+      {"a quote and a backslash", "a\"b\\c", R"("productName":"a\"b\\c")"},
+      {"bytes that are not UTF-8", "\xC3\x28\xFF\x80", R"("productName":"\u00c3(\u00ff\u0080")"},
+  };
+  // And every byte a name can hold, 29 at a time.
+  for (unsigned first = 1; first < 0x100; first += 29) {
+    std::string bytes;
+    for (unsigned byte = first; byte < first + 29 && byte < 0x100; ++byte) {
+      bytes += static_cast<char>(byte);
+    }
+    cases.push_back({"every byte", bytes, R"("productName":")"});
+  }
+  for (const ModuleNameCase& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + " " + cli::VisibleText(c.bytes));
+    // The status reply as the module sends it (after its header): state 0, version 1.3, blocks of
+    // 64, company 0x0021, product 0x0A, serial 01 02 03 04 05 06, then the name.
+    std::vector<uint8_t> reply = {0x12, 0x00, 0x01, 0x03, 0x00, 0x40, 0x00, 0x21, 0x0A, 0x00,
+                                  0x00, 0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06};
+    reply.insert(reply.end(), c.bytes.begin(), c.bytes.end());
+    DeviceInfo info;
+    ParseDeviceStatus(reply.data(), static_cast<uint32_t>(reply.size()), info);
+    std::string text;
+    const auto events = JsonWritten(
+        [&](cli::JsonFrontEnd& frontEnd) { frontEnd.ShowSuccess(kConnectedText, info, true); },
+        &text);
+    ASSERT_EQ(events.size(), 2u) << text;
+    const nlohmann::json& module = events[0];
+    EXPECT_NE(text.find(c.fragment), std::string::npos) << text;
+    const std::vector<unsigned> name = CodePoints(module.at("productName").get<std::string>());
+    EXPECT_EQ(name, std::vector<unsigned>(
+                        reinterpret_cast<const unsigned char*>(c.bytes.data()),
+                        reinterpret_cast<const unsigned char*>(c.bytes.data()) + c.bytes.size()));
+    EXPECT_EQ(module.at("serial"), "010203040506");
+    EXPECT_EQ(module.at("version"), "1.3");
+    EXPECT_EQ(module.at("blockSize"), 64);
+    EXPECT_EQ(module.at("companyId"), 0x21);
+    EXPECT_EQ(module.at("productId"), 0x0A);
+    EXPECT_EQ(events[1].at("kind"), "success");
+  }
+}
+
+TEST(CliJson, OtherTextsStayUtf8AndAByteThatIsNotIsReplaced) {
+  const std::string utf8 = "\xC3\xA9t\xC3\xA9-\xE6\x97\xA5.kfw";  // "été-日.kfw"
+  std::string text;
+  const auto events = JsonWritten(
+      [&](cli::JsonFrontEnd& frontEnd) {
+        frontEnd.ShowPortLists({utf8, "bad\xFF"}, {});
+        frontEnd.ShowInspection("x\xC3.kfw", ImageInspection{});
+        frontEnd.ShowError("Can't open file " + utf8 + " for reading");
+      },
+      &text);
+  ASSERT_EQ(events.size(), 3u) << text;
+  EXPECT_EQ(events[0].at("receiveFrom").at(0).at("name"), utf8);
+  EXPECT_EQ(events[0].at("receiveFrom").at(1).at("name"), "bad\xEF\xBF\xBD");
+  EXPECT_EQ(events[0].at("transmitTo"), nlohmann::json::array());
+  EXPECT_EQ(events[1].at("file"), "x\xEF\xBF\xBD.kfw");
+  EXPECT_EQ(events[2].at("text"), "Can't open file " + utf8 + " for reading");
+  EXPECT_NE(text.find(R"(\u00e9t\u00e9-\u65e5.kfw)"), std::string::npos) << text;
+}
+
+TEST(CliJson, ProgressIsToldWhenItChangesAndEachNewWindowAfresh) {
+  const auto events = JsonWritten([](cli::JsonFrontEnd& frontEnd) {
+    frontEnd.Show();
+    frontEnd.Update("Connecting...", 0);
+    frontEnd.Update("Connecting...", 0);
+    frontEnd.Update("Connecting...", 10);
+    frontEnd.Hide();
+    frontEnd.Show();
+    frontEnd.Update("Connecting...", 10);
+    frontEnd.Update("Delaying...", 10);
+    frontEnd.Update("Delaying...", 10);
+  });
+  std::vector<std::string> told;
+  for (const auto& event : events) {
+    EXPECT_EQ(event.at("event"), "progress");
+    told.push_back(event.at("caption").get<std::string>() + " " +
+                   std::to_string(event.at("percent").get<int>()));
+  }
+  EXPECT_EQ(told, (std::vector<std::string>{"Connecting... 0", "Connecting... 10",
+                                            "Connecting... 10", "Delaying... 10"}));
+}
+
+TEST(CliJson, AFatalTextIsTheLastThingWritten) {
+  const auto events = JsonWritten([](cli::JsonFrontEnd& frontEnd) {
+    frontEnd.Show();
+    frontEnd.Update("Updating firmware area...", 20);
+    frontEnd.ShowFatal("midiOutLongMsg call failed - code 00000007\n");
+    // The procedures' thread may still report before the process ends.
+    frontEnd.Update("Updating firmware area...", 40);
+    frontEnd.ShowError("MIDI Response timeout");
+    EXPECT_EQ(frontEnd.Finish(kResponseTimeout), kResponseTimeout);
+  });
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_EQ(events[1], (nlohmann::json{{"event", "box"},
+                                       {"kind", "fatal"},
+                                       {"caption", "Korvex Firmware Update Utility"},
+                                       {"text", "midiOutLongMsg call failed - code 00000007\n"}}));
+  EXPECT_EQ(events[2], (nlohmann::json{{"event", "result"},
+                                       {"code", nullptr},
+                                       {"text", "midiOutLongMsg call failed - code 00000007\n"},
+                                       {"exitStatus", 1}}));
+}
+
+TEST(CliJson, TheResultCarriesACodeOnlyForTheStatusesThatAreResultCodes) {
+  const std::vector<std::pair<int, nlohmann::json>> cases = {
+      {0, 0}, {2, 2}, {5, 5}, {17, 17}, {1, nullptr}, {64, nullptr}, {66, nullptr}, {69, nullptr},
+  };
+  for (const auto& [status, code] : cases) {
+    SCOPED_TRACE(status);
+    const auto events = JsonWritten([status = status](cli::JsonFrontEnd& frontEnd) {
+      frontEnd.ShowError("why it ended");
+      frontEnd.Finish(status);
+    });
+    ASSERT_EQ(events.size(), 2u);
+    const nlohmann::json& result = events[1];
+    EXPECT_EQ(result.at("code"), code);
+    EXPECT_EQ(result.at("exitStatus"), status);
+    EXPECT_EQ(result.at("text"), code.is_null()
+                                     ? std::string("why it ended")
+                                     : std::string(ResultText(static_cast<ResultCode>(status))));
+  }
 }
 
 // The simulated module holds 1.2, so an image of 1.3 is written without a question.

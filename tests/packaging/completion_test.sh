@@ -85,6 +85,8 @@ expect "the options without a command" "--help${nl}--version" "$k" --
 expect "an option of the command" "--company" "$k" check --co
 expect "--simulator where the command takes it" "--simulator" "$k" ports --sim
 expect "no --simulator where it does not" "" "$k" check --sim
+expect "--json where the command takes it" "--json" "$k" inspect --js
+expect "no --json where it does not" "" "$k" pack --js
 expect "a command's own options" "--yes" "$k" update demo.kfw --y
 expect "the program found on PATH" "inspect" kfwupdate ins
 expect "an image file, and folders" "demo.kfw${nl}folder" "$k" update ""

@@ -189,7 +189,7 @@ void MainWindowLogic::ConnectCommand() {
   window_.SetControlText(kVersionField, deviceInfo.versionText);
   window_.SetControlText(kProductField, deviceInfo.productName);
   isConnected_ = true;
-  window_.ShowSuccess("Connection established!");
+  window_.ShowSuccess(kConnectedText);
   EnableFindImage(1);
   EnableUpdate(0);
   PrevalidateImage();
@@ -215,7 +215,7 @@ void MainWindowLogic::UpdateCommand() {
   }
   window_.SetControlText(kSerialField, deviceInfo.serialText);
   window_.SetControlText(kVersionField, deviceInfo.versionText);
-  window_.ShowSuccess("Firmware was successfully updated.");
+  window_.ShowSuccess(kUpdatedText);
 }
 
 }  // namespace kfw

@@ -11,6 +11,7 @@
 #include <functional>
 #include <string>
 
+#include "base/report.h"
 #include "base/result.h"
 #include "midi/ports.h"
 #include "ui/logic/dialog_templates.h"
@@ -36,8 +37,6 @@ inline constexpr int kFieldUpdate = 0x0400;     // EN_UPDATE
 // The image file name is taken from the field with at most this many characters.
 inline constexpr size_t kImageFileNameLimit = 248;
 
-// Caption of the two success boxes, as the program has always shown it.
-inline constexpr const char* kSuccessCaption = "Firmware Firmware Update Utility";
 inline constexpr const char* kChooserTitle = "Korvex Firmware Update Utility file selector";
 inline constexpr const char* kChooserFilter = "Korvex Firmware Image (*.kfw)";
 inline constexpr const char* kChooserPattern = "*.kfw";

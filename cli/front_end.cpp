@@ -1,0 +1,28 @@
+#include "cli/front_end.h"
+
+#include "cli/json_front_end.h"
+#include "cli/terminal.h"
+
+namespace kfw::cli {
+
+void FrontEnd::Install() {
+  InstallMessageBoxes(this);
+  InstallProgressWindow(this);
+  installed_ = true;
+}
+
+FrontEnd::~FrontEnd() {
+  if (!installed_) return;
+  InstallProgressWindow(nullptr);
+  InstallMessageBoxes(nullptr);
+}
+
+std::unique_ptr<FrontEnd> MakeFrontEnd(const Arguments& arguments) {
+  std::optional<bool> answer;
+  if (arguments.Has("--yes")) answer = true;
+  if (arguments.Has("--no")) answer = false;
+  if (arguments.Has("--json")) return std::make_unique<JsonFrontEnd>(answer);
+  return std::make_unique<TerminalFrontEnd>(answer);
+}
+
+}  // namespace kfw::cli
