@@ -12,6 +12,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -36,12 +38,14 @@ using namespace std::chrono_literals;
 constexpr int kJackPeriodFrames = 64;
 constexpr int kJackRate = 48000;
 
-// A process of ours, its standard output (and error) read line by line, or thrown away.
+// A process of ours, its standard output (and error) read line by line, written to a file, or
+// thrown away.
 class Child {
  public:
   ~Child() { Stop(); }
 
-  bool Start(const std::vector<std::string>& argv, bool readOutput, std::string& why) {
+  bool Start(const std::vector<std::string>& argv, bool readOutput, std::string& why,
+             const std::string& outputFile = {}) {
     buffered_.clear();
     int ends[2] = {-1, -1};
     posix_spawn_file_actions_t actions;
@@ -55,9 +59,11 @@ class Child {
       posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
       posix_spawn_file_actions_adddup2(&actions, ends[1], STDERR_FILENO);
     } else {
-      // Output nobody reads would fill the pipe and stop the child.
-      posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-      posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+      // Output nobody reads would fill a pipe and stop the child.
+      const char* to = outputFile.empty() ? "/dev/null" : outputFile.c_str();
+      posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, to, O_WRONLY | O_CREAT | O_TRUNC,
+                                       0600);
+      posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
     }
     std::vector<char*> args;
     std::vector<std::string> copy = argv;
@@ -219,12 +225,35 @@ void RunOnce(MidiDeviceLayer& layer, const std::string& transmitTo, const std::s
   InstallClock(nullptr);
 }
 
-// Both modes over one transport whose peer is running.
+// Both modes over one transport whose peer is running. `xruns`, where given, counts the JACK
+// server's xrun reports so far: a client that misses a period misses the MIDI of that period,
+// so an update that fails by a time-out says how many there were.
 void RunBothModes(BackendOptions options, const std::string& transmitTo,
                   const std::string& receiveFrom, const std::vector<uint8_t>& file,
-                  std::vector<RealRun>& runs) {
+                  std::vector<RealRun>& runs, const std::function<int()>& xruns = {}) {
   std::unique_ptr<MidiDeviceLayer> layer = MakeStandardDeviceLayer(std::move(options));
-  for (RealRun& run : runs) RunOnce(*layer, transmitTo, receiveFrom, file, run);
+  for (RealRun& run : runs) {
+    const int before = xruns ? xruns() : 0;
+    RunOnce(*layer, transmitTo, receiveFrom, file, run);
+    if (!xruns) continue;
+    const std::string count = std::to_string(xruns() - before);
+    run.detail += "; the server logged " + count + " xrun reports during the run";
+    if (!run.ran) {
+      run.why += " (the server logged " + count +
+                 " xrun reports: a JACK client that misses a period misses its MIDI)";
+    }
+  }
+}
+
+// The lines of the server's output that report an xrun: the driver late, or a client not done
+// within its period.
+int CountXruns(const std::string& serverOutput) {
+  std::ifstream in(serverOutput);
+  int count = 0;
+  for (std::string line; std::getline(in, line);) {
+    if (line.find("XRun") != std::string::npos) ++count;
+  }
+  return count;
 }
 
 std::vector<RealRun> Runs(const char* transport, const std::string& detail) {
@@ -258,11 +287,14 @@ std::vector<RealRun> OverJack(const std::string& program, const std::vector<uint
   const std::string name = "kfwbench" + std::to_string(getpid());
   setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
   setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
+  char serverOutput[] = "/tmp/kfwbench-jackd-XXXXXX";
+  const int outputFd = mkstemp(serverOutput);
+  if (outputFd >= 0) close(outputFd);
   Child jackd;
   std::string why;
   if (!jackd.Start({"jackd", "-r", "-t", "5000", "-n", name, "-d", "dummy", "-r",
                     std::to_string(kJackRate), "-p", std::to_string(kJackPeriodFrames)},
-                   false, why)) {
+                   false, why, outputFd >= 0 ? serverOutput : "")) {
     Skip(runs, "jackd is not installed (Debian: jackd2)");
   } else {
     Child peer;
@@ -275,11 +307,13 @@ std::vector<RealRun> OverJack(const std::string& program, const std::vector<uint
       Skip(runs, why);
     } else {
       BackendOptions options;
-      RunBothModes(std::move(options), transmitTo, receiveFrom, file, runs);
+      RunBothModes(std::move(options), transmitTo, receiveFrom, file, runs,
+                   [&] { return outputFd >= 0 ? CountXruns(serverOutput) : 0; });
     }
     peer.Stop();
     jackd.Stop();
   }
+  if (outputFd >= 0) unlink(serverOutput);
   unsetenv("JACK_DEFAULT_SERVER");
   return runs;
 }

@@ -243,7 +243,9 @@ int main(int argc, char** argv) {
     const kfw::bench::RealRun& run = runs[i];
     const char* mode = run.fast ? "fast" : "normal";
     if (!run.ran) {
-      std::printf("%-16s %-6s | skipped: %s\n", run.transport.c_str(), mode, run.why.c_str());
+      // A run that got as far as the update has its time; one that did not never started.
+      std::printf("%-16s %-6s | %s: %s\n", run.transport.c_str(), mode,
+                  run.seconds > 0 ? "failed" : "skipped", run.why.c_str());
       continue;
     }
     const kfw::Figures& virtualRun = reference[run.fast];
