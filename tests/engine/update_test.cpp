@@ -359,6 +359,10 @@ const std::vector<RunCase> kCancels = {
     {"DelayRecord", kCanceled, "R2 S", 2, {}, CancelAfter("S", 2'000'000), nullptr,
      ImageWriter::Version1(0x0021, 0x0A).Delay(50).Reset(1).Image(2, 0, test::ImageData(600)).End()
          .Bytes()},
+    // Cancel 0.45 s into the second's pause after a reset record: the pause ends at its next tick
+    // too, and nothing more is sent.
+    {"ResetRecordPause", kCanceled, "R2 S R1", 2, {}, CancelAfter("R1", 450'000), nullptr,
+     ImageWriter::Version1(0x0021, 0x0A).Reset(1).Image(2, 0, test::ImageData(600)).End().Bytes()},
     {"PrepareAreaAnswer", kCanceled, "R2 S P0", 2, {.timing = {.eraseMicros = 5'000'000}},
      CancelAfter("P0", 1'000'000)},
     {"BlockAcknowledgement", kCanceled, "R2 S P0 B0 B1", 2,
