@@ -693,25 +693,37 @@ TEST(CliUpdate, DataThatCannotTravelIsRefusedBeforeTheModuleIsErased) {
   EXPECT_EQ(log.find(" 13 00 f7 "), std::string::npos) << log;
 }
 
-TEST(CliUpdate, NoAnswersTheSameVersionQuestion) {
+// The question comes before the erase: a No, given or taken as the default, sends no prepare-area
+// command (13 00), so the module keeps the firmware it reported.
+TEST(CliUpdate, NoAnswersTheSameVersionQuestionBeforeTheModuleIsErased) {
   // The simulated module holds version 1.2, verified good: the same version is questioned.
   const std::string file = WriteFile("same.kfw", ImageWriter::Version1(kSimCompany, kSimProduct)
                                                      .Image(1, 2, Firmware(128, 1, 2))
                                                      .End()
                                                      .Bytes());
-  for (const char* answer : {"--no", ""}) {
+  const std::string trace = (ScratchDirectory() / "same-trace.txt").string();
+  for (const char* answer : {"--no", "", "--json"}) {
     SCOPED_TRACE(answer);
-    std::vector<std::string> argv = {kProgram, "update", file, "--in", "sim", "--out", "sim"};
+    std::filesystem::remove(trace);
+    std::vector<std::string> argv = {kProgram, "update", file,   "--in",         "sim",
+                                     "--out",  "sim",    "-log", "--trace-file", trace};
     if (*answer) argv.push_back(answer);
     const test::ProcessResult result = RunProgram(argv);
     EXPECT_EQ(result.exitStatus, kCanceled);
-    EXPECT_NE(result.err.find("Update anyway? No"), std::string::npos) << result.err;
-    EXPECT_NE(result.err.find("Operation canceled\n"), std::string::npos) << result.err;
+    if (std::string(answer) == "--json") {
+      EXPECT_NE(result.out.find("Update anyway?\",\"answer\":false}"), std::string::npos)
+          << result.out;
+    } else {
+      EXPECT_NE(result.err.find("Update anyway? No"), std::string::npos) << result.err;
+      EXPECT_NE(result.err.find("Operation canceled\n"), std::string::npos) << result.err;
+    }
     EXPECT_EQ(result.out.find("successfully"), std::string::npos);
   }
-  const test::ProcessResult yes =
-      RunProgram({kProgram, "update", file, "--in", "sim", "--out", "sim", "--yes"});
+  std::filesystem::remove(trace);
+  const test::ProcessResult yes = RunProgram({kProgram, "update", file, "--in", "sim", "--out",
+                                              "sim", "--yes", "-log", "--trace-file", trace});
   EXPECT_EQ(yes.exitStatus, 0) << yes.err;
+  EXPECT_NE(test::ReadFileText(trace).find("TX: f0 00 00 21 0a 7f 13 00 f7 \n"), std::string::npos);
 }
 
 struct StopCase {
@@ -792,10 +804,11 @@ TEST(CliOutput, AClosedStandardOutputNeitherStopsTheWorkNorPassesForItsResult) {
   const std::string finalReset = "TX: f0 00 00 21 0a 7f 10 00 f7";
   const std::vector<ClosedOutputCase> cases = {
       {"a whole update", {"update", newer, "--in", "sim", "--out", "sim"}, 74, finalReset},
+      // Asked before the erase: the work ends with the status read of the update's own Connect.
       {"an update answered No",
        {"update", same, "--in", "sim", "--out", "sim", "--no"},
        kCanceled,
-       "--- Transmitting image ---"},
+       "--- QX-412 get status request ---"},
       {"a file checked", {"check", newer, "--company", "0x21", "--product", "0x0a"}, 74, ""},
       {"a file packed", {"pack", packed, "delay:3"}, 74, ""},
   };
@@ -974,11 +987,12 @@ TEST(CliJson, EveryCommandEndsWithItsResultAndAFailureWithItsErrorBox) {
         "box error Update file's product ID mismatched with device",
         "result 16 Update file's product ID mismatched with device 16"},
        false},
+      // Asked before the erase: the update's own Connect is the last thing shown before it.
       {"the same version, not answered",
        {"update", same, "--in", "sim", "--out", "sim"},
        kCanceled,
-       {"progress Preparing firmware area... 0", question + " -> no",
-        "box error Operation canceled", "result 5 Operation canceled 5"},
+       {"progress Connecting... 0", question + " -> no", "box error Operation canceled",
+        "result 5 Operation canceled 5"},
        false},
       {"the same version, answered Yes",
        {"update", same, "--in", "sim", "--out", "sim", "--yes"},

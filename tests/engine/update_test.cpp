@@ -310,8 +310,16 @@ const std::vector<RunCase> kResults = {
      From("S", {.paddingInReplies = 29 - 2})},
     {"PrepareAnswerTooLong", kResponseTooLong, "R2 S P0", 2, {.link = kChunked},
      From("S", {.paddingInReplies = 30 - 2})},
-    // The same-version question: only for the same verified version, not exempt by major 127
-    {"SameVersionDeclined", kCanceled, "R2 S P0", 2, {.identity = kAtVersion20}},
+    // The same-version question: only for the same verified version, not exempt by major 127.
+    // It comes before the erase: a No leaves the module with the firmware it reported.
+    {"SameVersionDeclined", kCanceled, "R2 S", 2, {.identity = kAtVersion20}, nullptr,
+     [](Session& run) {
+       const ModuleIdentity module = run.rig.module.Identity();
+       EXPECT_EQ(module.state, 0);
+       EXPECT_EQ(module.versionMajor, 2);
+       EXPECT_EQ(module.versionMinor, 0);
+       EXPECT_EQ(run.boxes.questions.size(), 1u);
+     }},
     {"SameVersionAccepted", kOk, kStandardSent, 4, {.identity = kAtVersion20},
      [](Session& run) { run.boxes.answer = true; }, [](Session& run) {
        EXPECT_EQ(run.rig.module.ProgrammedImages(), Images{test::ImageData(600)});
