@@ -45,6 +45,8 @@ ResultCode RefuseBeforeErasing(const uint8_t* cursor, uint32_t remaining,
 
 }  // namespace
 
+bool firmwareAreaErased = false;
+
 ResultCode TransferImage(const uint8_t*& cursor, uint32_t& remaining, DeviceInfo& device) {
   ResultCode result = RefuseBeforeErasing(cursor, remaining, device);
   if (result != kOk) return result;
@@ -72,6 +74,8 @@ ResultCode TransferImage(const uint8_t*& cursor, uint32_t& remaining, DeviceInfo
   FlushReplies();
   Trace("--- Transmitting image ---\n");
   SendPrepareArea(kPrepareAreaArgument);
+  // From here on the module may have erased its firmware, whatever it answers or fails to.
+  firmwareAreaErased = true;
 
   uint8_t reply[kPrepareReplyCapacity];
   result = AwaitPrepareAnswer(reply);

@@ -26,4 +26,10 @@ inline constexpr uint8_t kPrepareAreaArgument = 0;
 // kImageCorrupt.
 ResultCode TransferImage(const uint8_t*& cursor, uint32_t& remaining, DeviceInfo& device);
 
+// Raised once a prepare-area (erase) command has gone to the module during the current update
+// run: from then on, whatever the module answered or failed to, its old firmware is gone or going,
+// and until the run ends in success the module has no verified firmware. Lowered when an update
+// run starts; the front ends read it after a run that did not succeed.
+extern bool firmwareAreaErased;
+
 }  // namespace kfw

@@ -42,6 +42,7 @@ ResultCode ReadUpdatedVersion(DeviceInfo& device, uint32_t attempts) {
 }
 
 ResultCode RunUpdate(const uint8_t* imageBytes, uint32_t length, DeviceInfo& device) {
+  firmwareAreaErased = false;
   ResultCode result = Connect(device);
   if (result != kOk) return result;
   result = ValidateImage(imageBytes, length);

@@ -718,6 +718,11 @@ TEST(CliUpdate, NoAnswersTheSameVersionQuestionBeforeTheModuleIsErased) {
       EXPECT_NE(result.err.find("Operation canceled\n"), std::string::npos) << result.err;
     }
     EXPECT_EQ(result.out.find("successfully"), std::string::npos);
+    EXPECT_EQ(result.out.find("erased"), std::string::npos) << result.out;
+    const std::string log = test::ReadFileText(trace);
+    EXPECT_NE(log.find("--- QX-412 get status request ---\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("--- Prepare area ---"), std::string::npos) << log;
+    EXPECT_EQ(log.find(" 13 00 f7 "), std::string::npos) << log;
   }
   std::filesystem::remove(trace);
   const test::ProcessResult yes = RunProgram({kProgram, "update", file, "--in", "sim", "--out",
@@ -778,6 +783,11 @@ TEST(CliUpdate, CtrlCTermAndHangUpCancelTheRunningStepAndSendNothingMore) {
     EXPECT_NE(log.find("--- Resetting QX-412 ---"), std::string::npos) << "no trace";
     EXPECT_EQ(log.find("--- Program final block ---"), std::string::npos);
     EXPECT_EQ(log.find("TX: f0 00 00 21 0a 7f 10 00 f7"), std::string::npos);
+    // Stopped between blocks, the module is left erased, and told so; during the delay it is not.
+    EXPECT_EQ(result.out.find("The module's firmware area was erased: its firmware is not verified "
+                              "until an update succeeds; update it again.\n") != std::string::npos,
+              c.duringBlocks)
+        << result.out;
   }
 }
 
@@ -1366,6 +1376,22 @@ TEST(CliSimulate, ARejectedBlockEndsTheUpdateWithItsText) {
       RunProgram({kProgram, "update", file, "--in", port, "--out", port});
   EXPECT_EQ(update.exitStatus, kDeviceBadChecksum);
   EXPECT_NE(update.err.find("MIDI Reports bad checksum\n"), std::string::npos) << update.err;
+  EXPECT_NE(update.out.find("The module's firmware area was erased"), std::string::npos)
+      << update.out;
+  // Connected again, the module reports firmware that is not verified, and the version it gives
+  // none: said so, where the version would be. JSON carries the state.
+  const test::ProcessResult connect =
+      RunProgram({kProgram, "connect", "--in", port, "--out", port});
+  EXPECT_EQ(connect.exitStatus, 0) << connect.err;
+  EXPECT_NE(
+      connect.out.find("Current firmware version #: (firmware not verified: update it again)\n"),
+      std::string::npos)
+      << connect.out;
+  const test::ProcessResult json =
+      RunProgram({kProgram, "connect", "--in", port, "--out", port, "--json"});
+  EXPECT_NE(json.out.find("\"version\":\"\",\"productName\":\"QX-412\",\"state\":1,"),
+            std::string::npos)
+      << json.out;
   simulator.Signal(SIGTERM);
   EXPECT_EQ(simulator.Wait(std::chrono::seconds(10)).exitStatus, 0);
 }

@@ -155,6 +155,7 @@ TEST(TransferQuestion, IsAskedBeforeTheEraseAndANoSendsNothing) {
   for (const QuestionCase& c : cases) {
     SCOPED_TRACE(c.name);
     ClearCancel();
+    firmwareAreaErased = false;
     QuestionBoxes boxes(c.yes, c.ctrlCWhileAsked);
     test::RecordingProgress progress;
     test::SimRig rig({.identity = {.versionMajor = 2, .versionMinor = 0, .state = c.moduleState}});
@@ -173,6 +174,7 @@ TEST(TransferQuestion, IsAskedBeforeTheEraseAndANoSendsNothing) {
     EXPECT_EQ(watch.Names(), c.sent);
     EXPECT_EQ(progress.Log(), c.progress);
     const bool erased = *c.sent != '\0';
+    EXPECT_EQ(firmwareAreaErased, erased);
     EXPECT_EQ(rig.module.ProgrammedImages().size(), c.expected == kOk ? 1u : 0u);
     if (!erased) {
       // The module still reports the firmware it had, and the record is where it was.

@@ -16,6 +16,7 @@
 #include "base/waiting.h"
 #include "engine/process_state.h"
 #include "engine/progress.h"
+#include "engine/transfer.h"
 #include "image/image_writer.h"
 #include "protocol/messages.h"
 #include "tests/engine/engine_helpers.h"
@@ -131,6 +132,8 @@ void RunAndCheck(const RunCase& c, bool fast) {
   // Only the same-version question, never over a progress window (the boxes would mark it). The
   // boxes answer No, so whether it came shows in the result and the commands.
   for (const auto& q : run.boxes.questions) EXPECT_EQ(q, TextTable[kTextSameVersionQuestion]);
+  // The firmware area counts as erased once the module was told to erase it, and only then.
+  EXPECT_EQ(firmwareAreaErased, run.watch.Names().find("P0") != std::string::npos);
   // Cancel ends the run within one tick and the flag stays as the user set it; nothing else
   // leaves it set.
   EXPECT_EQ(CancelRequested(), run.canceledAt != 0);
