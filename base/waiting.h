@@ -40,11 +40,12 @@ inline constexpr uint32_t kTickMilliseconds = 100;
 // Sleeps n ticks. Only the low 8 bits of n count: at most 255 ticks, 25.5 s.
 void WaitTicks(uint32_t n);
 
-// The fast mode (--fast): the same messages in the same order with the same time-outs, but a wait
-// for a reply ends as soon as the reply is in the ring, and a send as soon as the output reports
-// the message gone, instead of at the next 100 ms tick. Pauses that belong to the protocol
-// (WaitTicks) stay as they are. Set by the front end at start, before any port is opened; off by
-// default and after ResetProcessState.
+// The fast mode (--fast): the same messages in the same order, but a wait for a reply ends as
+// soon as the reply is in the ring, and a send as soon as the output reports the message gone,
+// instead of at the next 100 ms tick. A reply wait gives up no sooner than the normal mode's
+// (ReadReply, kFastReplyGraceTicks). Pauses that belong to the protocol (WaitTicks) stay as they
+// are. Set by the front end at start, before any port is opened; off by default and after
+// ResetProcessState.
 extern std::atomic<bool> fastMode;
 
 // Set by the progress window's Cancel (RequestCancel) or the terminal's Ctrl-C (HoldCancel),

@@ -7,6 +7,7 @@
 #include "cli/front_end.h"
 #include "cli/port_choice.h"
 #include "engine/connect.h"
+#include "engine/transfer.h"
 #include "engine/update.h"
 #include "image/image_file.h"
 #include "image/image_file_io.h"
@@ -85,6 +86,9 @@ int UpdateModule(const std::string& file, const Arguments& arguments, FrontEnd& 
   ClosePorts();
   if (result != kOk) {
     ShowError(ResultText(result));
+    // What the window shows by emptying its version field: the version printed on connecting is
+    // gone. (JSON lines tell it by the "Preparing firmware area..." progress before the error.)
+    if (firmwareAreaErased) frontEnd.ShowNote(kErasedNote);
     return result;
   }
   frontEnd.ShowSuccess(kUpdatedText, deviceInfo, false);

@@ -17,7 +17,10 @@ void ApplyTraceOptions(const Arguments& arguments) {
 void PrintModule(const DeviceInfo& info, bool withProduct) {
   // All three are built from the module's status reply: none may reach the terminal as it came.
   std::printf("Serial #: %s\n", VisibleText(info.serialText).c_str());
-  std::printf("Current firmware version #: %s\n", VisibleText(info.versionText).c_str());
+  // The version is formed only for firmware the module reports as verified good; for any other,
+  // an empty field would look like a version the module failed to tell.
+  std::printf("Current firmware version #: %s\n",
+              info.versionText[0] ? VisibleText(info.versionText).c_str() : kNotVerifiedHint);
   if (withProduct) std::printf("Product: %s\n", VisibleText(info.productName).c_str());
   std::fflush(stdout);
 }

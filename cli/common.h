@@ -16,8 +16,15 @@ inline const std::vector<OptionSpec> kTraceOptions = {
 void ApplyTraceOptions(const Arguments& arguments);
 
 // The module's texts under the main window's labels, with the bytes a terminal would act on made
-// visible (VisibleText).
+// visible (VisibleText), and kNotVerifiedHint in place of the version the module did not give.
 void PrintModule(const DeviceInfo& info, bool withProduct);
+
+// What an empty version means: the module does not report its firmware as verified good.
+inline constexpr const char* kNotVerifiedHint = "(firmware not verified: update it again)";
+// Told after an update that did not succeed once the module had been told to erase its firmware.
+inline constexpr const char* kErasedNote =
+    "The module's firmware area was erased: its firmware is not verified until an update "
+    "succeeds; update it again.";
 
 // --company and --product of `check` and `inspect`: the identifiers of a module that has answered
 // (by default none has: 0x7F7F and 0x7F), stored where the image check reads them. False, with the

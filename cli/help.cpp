@@ -136,8 +136,8 @@ its serial number, firmware version and product name, with every control byte wr
 and the result as lines of JSON instead.
 
 --fast takes each answer as soon as it has arrived, and each message as sent as soon as the
-port reports it gone, instead of at the next tenth of a second; the messages and the time
-the module is given to answer stay the same.
+port reports it gone, instead of at the next tenth of a second; the messages stay the same,
+and the module is given at least as long to answer (at most a fifth of a second more).
 
 Example:
   kfwupdate connect --in "QX-412 MIDI 1" --out "QX-412 MIDI 1"
@@ -164,8 +164,9 @@ is --yes, --no or No.
 
 --fast takes each answer as soon as it has arrived, and each message as sent as soon as the
 port reports it gone, instead of at the next tenth of a second: over a MIDI cable an update
-then takes about half as long, over USB a small part. The messages, their order, the pauses
-the image asks for and the time the module is given to answer stay the same.
+then takes about half as long, over USB a small part. The messages, their order and the
+pauses the image asks for stay the same, and the module is given at least as long to answer
+(at most a fifth of a second more).
 
 Examples:
   kfwupdate update firmware.kfw --in 1 --out 1

@@ -1,6 +1,7 @@
 #include "engine/process_state.h"
 
 #include "engine/progress.h"
+#include "engine/transfer.h"
 #include "base/report.h"
 #include "base/waiting.h"
 #include "midi/device.h"
@@ -22,6 +23,7 @@ void ResetProcessState() {
   internal::ResetPortState();
   InstallMidiDeviceLayer(nullptr);
   deviceInfo = DeviceInfo{};
+  firmwareAreaErased = false;
 }
 
 }  // namespace kfw

@@ -45,14 +45,37 @@ ResultCode RefuseBeforeErasing(const uint8_t* cursor, uint32_t remaining,
 
 }  // namespace
 
+bool firmwareAreaErased = false;
+
 ResultCode TransferImage(const uint8_t*& cursor, uint32_t& remaining, DeviceInfo& device) {
   ResultCode result = RefuseBeforeErasing(cursor, remaining, device);
   if (result != kOk) return result;
 
+  // The whole record lies in the file: checked above.
+  const uint32_t dataLength = static_cast<uint32_t>(cursor[0] | (cursor[1] << 8));
+  const uint8_t imageVersionMajor = cursor[2];
+  const uint8_t imageVersionMinor = cursor[3];
+
+  // Asked before the erase, which is what the question is about: an image the module holds and
+  // reports as verified good would be erased for nothing, so a No must find the firmware area as
+  // it was. Everything the question needs is known before the module is told anything.
+  if (imageVersionMajor == device.versionMajor && imageVersionMinor == device.versionMinor &&
+      imageVersionMajor != kExemptVersionMajor && device.state == 0) {
+    CloseProgress();
+    if (!AskYesNo(TextTable[kTextSameVersionQuestion])) return kCanceled;
+    // A Ctrl-C while the terminal waited for the answer: stop before the erase, not after it.
+    if (CancelRequested()) return kCanceled;
+    OpenProgress();
+  }
+
   SetProgress(TextTable[kTextPreparingArea], 0);
+  // Emptied only now, after the question: a reply that came while the user thought is not the
+  // prepare-area answer.
   FlushReplies();
   Trace("--- Transmitting image ---\n");
   SendPrepareArea(kPrepareAreaArgument);
+  // From here on the module may have erased its firmware, whatever it answers or fails to.
+  firmwareAreaErased = true;
 
   uint8_t reply[kPrepareReplyCapacity];
   result = AwaitPrepareAnswer(reply);
@@ -60,19 +83,7 @@ ResultCode TransferImage(const uint8_t*& cursor, uint32_t& remaining, DeviceInfo
   if (reply[1] == 1) return kRegionEraseFailure;
   if (reply[1] != 0) return kResponseUnknown;
 
-  // The whole record lies in the file: checked before the erase.
-  const uint32_t dataLength = static_cast<uint32_t>(cursor[0] | (cursor[1] << 8));
-  const uint8_t imageVersionMajor = cursor[2];
-  const uint8_t imageVersionMinor = cursor[3];
   cursor += 4;
-
-  if (imageVersionMajor == device.versionMajor && imageVersionMinor == device.versionMinor &&
-      imageVersionMajor != kExemptVersionMajor && device.state == 0) {
-    CloseProgress();
-    if (!AskYesNo(TextTable[kTextSameVersionQuestion])) return kCanceled;
-    OpenProgress();
-  }
-
   const uint32_t numberOfBlocks = dataLength / device.blockSize + 1;
   remaining -= 4;
 

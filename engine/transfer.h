@@ -13,15 +13,23 @@ inline constexpr uint32_t kPrepareReplyTicks = 88;
 inline constexpr uint8_t kPrepareAreaArgument = 0;
 
 // Plays the image record at cursor (its type byte already consumed; remaining counts the file's
-// bytes after the cursor): prepare (erase) the area, ask before rewriting an identical verified
-// image, send the data in blocks of at most device.blockSize bytes, each acknowledged, then the
+// bytes after the cursor): ask before rewriting an identical verified image, prepare (erase) the
+// area, send the data in blocks of at most device.blockSize bytes, each acknowledged, then the
 // final empty block. On success cursor and remaining have moved past the record; a failed block
 // leaves them at its start.
 //
-// What is known to fail is refused before the erase command, so the module's firmware is left as
-// it was and cursor and remaining are unchanged: a block size of 0, or blocks longer than the open
-// output takes, with kResponseUnknown; a record that runs past the end of the file, or data that
-// SysEx cannot carry (a byte above 0x7F), with kImageCorrupt.
+// Nothing is sent for the record, and cursor and remaining are unchanged, when the user answers
+// No to the question or a Cancel came while it was asked (kCanceled), and when what is known to
+// fail is refused before the erase command, so the module's firmware is left as it was: a block
+// size of 0, or blocks longer than the open output takes, with kResponseUnknown; a record that runs
+// past the end of the file, or data that SysEx cannot carry (a byte above 0x7F), with
+// kImageCorrupt.
 ResultCode TransferImage(const uint8_t*& cursor, uint32_t& remaining, DeviceInfo& device);
+
+// Raised once a prepare-area (erase) command has gone to the module during the current update
+// run: from then on, whatever the module answered or failed to, its old firmware is gone or going,
+// and until the run ends in success the module has no verified firmware. Lowered when an update
+// run starts; the front ends read it after a run that did not succeed.
+extern bool firmwareAreaErased;
 
 }  // namespace kfw

@@ -8,6 +8,17 @@
 
 namespace kfw {
 
+namespace {
+
+// The pause after a reset record, tick by tick: like every other wait it ends at the next tick
+// after a Cancel, instead of sleeping out its second. Uncancelled it lasts as long as one sleep of
+// the same ticks.
+void PauseAfterReset() {
+  for (uint32_t i = 0; i != kResetRecordPauseTicks && !CancelRequested(); ++i) WaitTicks(1);
+}
+
+}  // namespace
+
 void WaitWithProgress(uint8_t ticks) {
   SetProgress(TextTable[kTextDelaying], 0);
   for (uint8_t i = 0; i != ticks && !CancelRequested(); ++i) {
@@ -31,6 +42,7 @@ ResultCode ReadUpdatedVersion(DeviceInfo& device, uint32_t attempts) {
 }
 
 ResultCode RunUpdate(const uint8_t* imageBytes, uint32_t length, DeviceInfo& device) {
+  firmwareAreaErased = false;
   ResultCode result = Connect(device);
   if (result != kOk) return result;
   result = ValidateImage(imageBytes, length);
@@ -61,7 +73,7 @@ ResultCode RunUpdate(const uint8_t* imageBytes, uint32_t length, DeviceInfo& dev
         const uint8_t argument = *cursor++;
         --remaining;
         SendReset(argument);
-        WaitTicks(kResetRecordPauseTicks);
+        PauseAfterReset();
         break;
       }
       case kRecordImage:

@@ -14,7 +14,8 @@ inline constexpr uint8_t kFinalResetArgument = 0;
 
 // Connects afresh, validates the file against the module that answered, plays its records
 // (delays, resets, image records) and, when all went well, reads the status again and resets the
-// module into its new firmware. After a failure or a cancel neither happens.
+// module into its new firmware. After a failure or a cancel neither happens; firmwareAreaErased
+// (engine/transfer.h) then tells whether the module was told to erase its firmware area.
 ResultCode RunUpdate(const uint8_t* imageBytes, uint32_t length, DeviceInfo& device);
 
 // A delay record: ticks ticks with the bar moving; ends at the next tick after a Cancel.

@@ -194,11 +194,13 @@ ResultCode ReadReply(uint8_t* buffer, uint32_t capacity, uint32_t* count, uint32
   if (count) *count = 0;
   if (capacity == 0) return kResponseTooLong;  // no room even for the first byte
   uint32_t left = capacity;
-  // The fast mode counts the same time-out as the time spent waiting on an empty ring: it gives up
-  // when timeoutTicks ticks of it have passed, as the normal mode does after as many empty polls.
-  // A byte that arrives just as the time-out runs out is left in the ring in both.
+  // The fast mode counts the time-out as the time spent waiting on an empty ring, from the end of
+  // the send rather than from the normal mode's first poll, up to two ticks later: it is given
+  // those two ticks more (kFastReplyGraceTicks), so that it never gives up on a reply the normal
+  // mode would take. A byte that arrives just as the budget runs out is left in the ring.
   const bool fast = fastMode.load(std::memory_order_relaxed);
-  uint64_t budgetMicros = timeoutTicks * kTickMicros;
+  uint64_t budgetMicros =
+      timeoutTicks == 0 ? 0 : (uint64_t{timeoutTicks} + kFastReplyGraceTicks) * kTickMicros;
   while ((fast ? budgetMicros != 0 : timeoutTicks != 0) && !CancelRequested()) {
     uint8_t byte;
     if (!TakeFromRing(byte)) {

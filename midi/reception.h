@@ -66,10 +66,20 @@ void FlushReplies();
 
 // Copies the next body (without its F7) into buffer, which is zeroed first. kOk for a body of at
 // most capacity - 1 bytes; kResponseTooLong once capacity bytes are stored; kResponseTimeout after
-// timeoutTicks polls that found the ring empty (in the fast mode: after timeoutTicks ticks spent
-// waiting on an empty ring, each wait ending as soon as bytes arrive); kCanceled as soon as
-// CancelFlag is seen, within a tick.
+// timeoutTicks polls that found the ring empty (in the fast mode: after timeoutTicks +
+// kFastReplyGraceTicks ticks spent waiting on an empty ring, each wait ending as soon as bytes
+// arrive; a time-out of 0 gives up at once in both); kCanceled as soon as CancelFlag is seen,
+// within a tick.
 ResultCode ReadReply(uint8_t* buffer, uint32_t capacity, uint32_t* count, uint32_t timeoutTicks);
+
+// What the fast mode's reply wait allows beyond its time-out, so that it never gives up on a reply
+// the normal mode would take. The normal mode starts polling when its send returns: at once when
+// the output is done at the first unprepare call, else at the tick after the output is done plus
+// the tick its send sleeps after that call, less than two ticks after the output was done. The
+// fast mode starts when the output is done. Two ticks more put its end at or after the normal
+// mode's (0 to 2 ticks after it) and more than a tick after the normal mode's last poll, which
+// also covers the normal mode's sleeps running long on a real clock.
+inline constexpr uint32_t kFastReplyGraceTicks = 2;
 
 // Unread bytes in the ring; for tests and diagnostics.
 uint32_t ReplyRingUnreadCount();

@@ -37,8 +37,8 @@ Options:
   --simulator       list the built-in simulated module "Simulated QX-412" among the ports,
                     to try the program without a module
   --fast            take each answer as soon as it has arrived and each message as sent as
-                    soon as its port reports it gone; the messages, their order and every
-                    time-out stay as they are
+                    soon as its port reports it gone; the messages and their order stay as
+                    they are, and every answer is waited for at least as long
   -h, --help        show this help
   --version         show the version
 Qt's own options are taken as well, for example -platform offscreen.

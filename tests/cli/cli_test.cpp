@@ -693,25 +693,42 @@ TEST(CliUpdate, DataThatCannotTravelIsRefusedBeforeTheModuleIsErased) {
   EXPECT_EQ(log.find(" 13 00 f7 "), std::string::npos) << log;
 }
 
-TEST(CliUpdate, NoAnswersTheSameVersionQuestion) {
+// The question comes before the erase: a No, given or taken as the default, sends no prepare-area
+// command (13 00), so the module keeps the firmware it reported.
+TEST(CliUpdate, NoAnswersTheSameVersionQuestionBeforeTheModuleIsErased) {
   // The simulated module holds version 1.2, verified good: the same version is questioned.
   const std::string file = WriteFile("same.kfw", ImageWriter::Version1(kSimCompany, kSimProduct)
                                                      .Image(1, 2, Firmware(128, 1, 2))
                                                      .End()
                                                      .Bytes());
-  for (const char* answer : {"--no", ""}) {
+  const std::string trace = (ScratchDirectory() / "same-trace.txt").string();
+  for (const char* answer : {"--no", "", "--json"}) {
     SCOPED_TRACE(answer);
-    std::vector<std::string> argv = {kProgram, "update", file, "--in", "sim", "--out", "sim"};
+    std::filesystem::remove(trace);
+    std::vector<std::string> argv = {kProgram, "update", file,   "--in",         "sim",
+                                     "--out",  "sim",    "-log", "--trace-file", trace};
     if (*answer) argv.push_back(answer);
     const test::ProcessResult result = RunProgram(argv);
     EXPECT_EQ(result.exitStatus, kCanceled);
-    EXPECT_NE(result.err.find("Update anyway? No"), std::string::npos) << result.err;
-    EXPECT_NE(result.err.find("Operation canceled\n"), std::string::npos) << result.err;
+    if (std::string(answer) == "--json") {
+      EXPECT_NE(result.out.find("Update anyway?\",\"answer\":false}"), std::string::npos)
+          << result.out;
+    } else {
+      EXPECT_NE(result.err.find("Update anyway? No"), std::string::npos) << result.err;
+      EXPECT_NE(result.err.find("Operation canceled\n"), std::string::npos) << result.err;
+    }
     EXPECT_EQ(result.out.find("successfully"), std::string::npos);
+    EXPECT_EQ(result.out.find("erased"), std::string::npos) << result.out;
+    const std::string log = test::ReadFileText(trace);
+    EXPECT_NE(log.find("--- QX-412 get status request ---\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("--- Prepare area ---"), std::string::npos) << log;
+    EXPECT_EQ(log.find(" 13 00 f7 "), std::string::npos) << log;
   }
-  const test::ProcessResult yes =
-      RunProgram({kProgram, "update", file, "--in", "sim", "--out", "sim", "--yes"});
+  std::filesystem::remove(trace);
+  const test::ProcessResult yes = RunProgram({kProgram, "update", file, "--in", "sim", "--out",
+                                              "sim", "--yes", "-log", "--trace-file", trace});
   EXPECT_EQ(yes.exitStatus, 0) << yes.err;
+  EXPECT_NE(test::ReadFileText(trace).find("TX: f0 00 00 21 0a 7f 13 00 f7 \n"), std::string::npos);
 }
 
 struct StopCase {
@@ -766,6 +783,11 @@ TEST(CliUpdate, CtrlCTermAndHangUpCancelTheRunningStepAndSendNothingMore) {
     EXPECT_NE(log.find("--- Resetting QX-412 ---"), std::string::npos) << "no trace";
     EXPECT_EQ(log.find("--- Program final block ---"), std::string::npos);
     EXPECT_EQ(log.find("TX: f0 00 00 21 0a 7f 10 00 f7"), std::string::npos);
+    // Stopped between blocks, the module is left erased, and told so; during the delay it is not.
+    EXPECT_EQ(result.out.find("The module's firmware area was erased: its firmware is not verified "
+                              "until an update succeeds; update it again.\n") != std::string::npos,
+              c.duringBlocks)
+        << result.out;
   }
 }
 
@@ -792,10 +814,11 @@ TEST(CliOutput, AClosedStandardOutputNeitherStopsTheWorkNorPassesForItsResult) {
   const std::string finalReset = "TX: f0 00 00 21 0a 7f 10 00 f7";
   const std::vector<ClosedOutputCase> cases = {
       {"a whole update", {"update", newer, "--in", "sim", "--out", "sim"}, 74, finalReset},
+      // Asked before the erase: the work ends with the status read of the update's own Connect.
       {"an update answered No",
        {"update", same, "--in", "sim", "--out", "sim", "--no"},
        kCanceled,
-       "--- Transmitting image ---"},
+       "--- QX-412 get status request ---"},
       {"a file checked", {"check", newer, "--company", "0x21", "--product", "0x0a"}, 74, ""},
       {"a file packed", {"pack", packed, "delay:3"}, 74, ""},
   };
@@ -974,11 +997,12 @@ TEST(CliJson, EveryCommandEndsWithItsResultAndAFailureWithItsErrorBox) {
         "box error Update file's product ID mismatched with device",
         "result 16 Update file's product ID mismatched with device 16"},
        false},
+      // Asked before the erase: the update's own Connect is the last thing shown before it.
       {"the same version, not answered",
        {"update", same, "--in", "sim", "--out", "sim"},
        kCanceled,
-       {"progress Preparing firmware area... 0", question + " -> no",
-        "box error Operation canceled", "result 5 Operation canceled 5"},
+       {"progress Connecting... 0", question + " -> no", "box error Operation canceled",
+        "result 5 Operation canceled 5"},
        false},
       {"the same version, answered Yes",
        {"update", same, "--in", "sim", "--out", "sim", "--yes"},
@@ -1352,6 +1376,22 @@ TEST(CliSimulate, ARejectedBlockEndsTheUpdateWithItsText) {
       RunProgram({kProgram, "update", file, "--in", port, "--out", port});
   EXPECT_EQ(update.exitStatus, kDeviceBadChecksum);
   EXPECT_NE(update.err.find("MIDI Reports bad checksum\n"), std::string::npos) << update.err;
+  EXPECT_NE(update.out.find("The module's firmware area was erased"), std::string::npos)
+      << update.out;
+  // Connected again, the module reports firmware that is not verified, and the version it gives
+  // none: said so, where the version would be. JSON carries the state.
+  const test::ProcessResult connect =
+      RunProgram({kProgram, "connect", "--in", port, "--out", port});
+  EXPECT_EQ(connect.exitStatus, 0) << connect.err;
+  EXPECT_NE(
+      connect.out.find("Current firmware version #: (firmware not verified: update it again)\n"),
+      std::string::npos)
+      << connect.out;
+  const test::ProcessResult json =
+      RunProgram({kProgram, "connect", "--in", port, "--out", port, "--json"});
+  EXPECT_NE(json.out.find("\"version\":\"\",\"productName\":\"QX-412\",\"state\":1,"),
+            std::string::npos)
+      << json.out;
   simulator.Signal(SIGTERM);
   EXPECT_EQ(simulator.Wait(std::chrono::seconds(10)).exitStatus, 0);
 }

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "base/report.h"
+#include "base/waiting.h"
 #include "engine/progress.h"
 #include "image/image_writer.h"
 #include "tests/engine/engine_helpers.h"
@@ -98,6 +100,91 @@ TEST_F(Transfer, FailedBlockLeavesTheCursorAtItsStartAndSendsNoFinalBlock) {
   EXPECT_EQ(watch_.Names(), "P0 B0 B1 B2 B3");
   EXPECT_EQ(cursor_, file_.get() + 4 + 3 * 128);
   EXPECT_EQ(remaining_, bytes.size() - 4 - 3 * 128);
+}
+
+// Answers the same-version question; a Ctrl-C may come while it waits for the answer.
+struct QuestionBoxes final : MessageBoxes {
+  QuestionBoxes(bool yes, bool ctrlC) : answer(yes), ctrlCWhileAsked(ctrlC) {
+    InstallMessageBoxes(this);
+  }
+  ~QuestionBoxes() override { InstallMessageBoxes(nullptr); }
+  void ShowError(const std::string&) override {}
+  bool AskYesNo(const std::string& text) override {
+    EXPECT_EQ(text, TextTable[kTextSameVersionQuestion]);
+    EXPECT_FALSE(ProgressIsOpen());
+    ++asked;
+    if (ctrlCWhileAsked) RequestCancel();
+    return answer;
+  }
+  void ShowFatal(const std::string& text) override { throw test::FatalEnded(text); }
+  bool answer;
+  bool ctrlCWhileAsked;
+  int asked = 0;
+};
+
+struct QuestionCase {
+  const char* name;
+  uint8_t moduleState;  // 0: verified good, so an image of its version is questioned
+  bool yes;
+  bool ctrlCWhileAsked;
+  ResultCode expected;
+  const char* sent;
+  std::vector<std::string> progress;
+};
+
+// The question comes before the erase: whatever ends the record there leaves the module with the
+// firmware it has and nothing sent; after a Yes the module is erased and programmed as always, the
+// erase shown in the window that replaces the one closed for the question.
+TEST(TransferQuestion, IsAskedBeforeTheEraseAndANoSendsNothing) {
+  const std::vector<std::string> blocks = {
+      "set Preparing firmware area... 0", "set Updating firmware area... 0",
+      "set Updating firmware area... 33", "set Updating firmware area... 66"};
+  const auto after = [&](std::vector<std::string> first) {
+    first.insert(first.end(), blocks.begin(), blocks.end());
+    return first;
+  };
+  // clang-format off
+  const QuestionCase cases[] = {
+      {"No", 0, false, false, kCanceled, "", {"open", "close"}},
+      {"Yes", 0, true, false, kOk, "P0 B0 B1 B2 F3", after({"open", "close", "open"})},
+      {"Yes, after a Ctrl-C while asked", 0, true, true, kCanceled, "", {"open", "close"}},
+      {"not asked: the firmware is not verified", 1, false, false, kOk, "P0 B0 B1 B2 F3",
+       after({"open"})},
+  };
+  // clang-format on
+  for (const QuestionCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    ClearCancel();
+    firmwareAreaErased = false;
+    QuestionBoxes boxes(c.yes, c.ctrlCWhileAsked);
+    test::RecordingProgress progress;
+    test::SimRig rig({.identity = {.versionMajor = 2, .versionMinor = 0, .state = c.moduleState}});
+    test::ModuleWatch watch(rig);
+    const std::vector<uint8_t> data = test::ImageData(600);
+    const std::vector<uint8_t> file = RecordOf(data);
+    const uint8_t* cursor = file.data();
+    uint32_t remaining = static_cast<uint32_t>(file.size());
+    DeviceInfo info;  // as the module reported itself
+    info.state = c.moduleState;
+    info.versionMajor = 2;
+    info.blockSize = 256;
+    OpenProgress();
+    EXPECT_EQ(TransferImage(cursor, remaining, info), c.expected);
+    EXPECT_EQ(boxes.asked, c.moduleState == 0 ? 1 : 0);
+    EXPECT_EQ(watch.Names(), c.sent);
+    EXPECT_EQ(progress.Log(), c.progress);
+    const bool erased = *c.sent != '\0';
+    EXPECT_EQ(firmwareAreaErased, erased);
+    EXPECT_EQ(rig.module.ProgrammedImages().size(), c.expected == kOk ? 1u : 0u);
+    if (!erased) {
+      // The module still reports the firmware it had, and the record is where it was.
+      EXPECT_EQ(rig.module.Identity().state, 0);
+      EXPECT_EQ(rig.module.Identity().versionMajor, 2);
+      EXPECT_EQ(cursor, file.data());
+      EXPECT_EQ(remaining, file.size());
+    }
+    CloseProgress();
+  }
 }
 
 // What is known to fail is refused before the erase, so the module keeps the firmware it has. The

@@ -16,6 +16,7 @@
 #include "base/waiting.h"
 #include "engine/process_state.h"
 #include "engine/progress.h"
+#include "engine/transfer.h"
 #include "image/image_writer.h"
 #include "protocol/messages.h"
 #include "tests/engine/engine_helpers.h"
@@ -123,13 +124,16 @@ void RunAndCheck(const RunCase& c, bool fast) {
   EXPECT_FALSE(run.progress.Showing());
   EXPECT_FALSE(run.progress.Overlapped());
   // Connect's attempts: the reset's drain wait and 30 empty ticks each; in the fast mode the
-  // reset's wire time and the same 3 s.
+  // reset's wire time and 3 s on an empty ring, with the two ticks more that keep it from giving up
+  // before the normal mode.
   const std::vector<uint64_t> resets = run.watch.TimesOf("R2");
-  const uint64_t attempt = fast ? WireMicros(c, 9) + 3'000'000 : 3'200'000;
+  const uint64_t attempt = fast ? WireMicros(c, 9) + 3'200'000 : 3'200'000;
   for (size_t i = 1; i < resets.size(); ++i) EXPECT_EQ(resets[i] - resets[i - 1], attempt);
   // Only the same-version question, never over a progress window (the boxes would mark it). The
   // boxes answer No, so whether it came shows in the result and the commands.
   for (const auto& q : run.boxes.questions) EXPECT_EQ(q, TextTable[kTextSameVersionQuestion]);
+  // The firmware area counts as erased once the module was told to erase it, and only then.
+  EXPECT_EQ(firmwareAreaErased, run.watch.Names().find("P0") != std::string::npos);
   // Cancel ends the run within one tick and the flag stays as the user set it; nothing else
   // leaves it set.
   EXPECT_EQ(CancelRequested(), run.canceledAt != 0);
@@ -262,7 +266,7 @@ const std::vector<RunCase> kResults = {
     {"NoModule", kResponseTimeout, "R2 R2 R2 R2 R2 R2 R2 R2 R2 R2", 1,
      {.faults = {.silent = true}}, nullptr, [](Session& run) {
        Shown(kConnecting, {0, 0, 10, 20, 30, 40, 50, 60, 70, 80, 90})(run);
-       EXPECT_EQ(run.endedAt, 10 * (run.fast ? 2'880u + 3'000'000u : 3'200'000u));
+       EXPECT_EQ(run.endedAt, 10 * (run.fast ? 2'880u + 3'200'000u : 3'200'000u));
      }},
     // Another program's status request: its reply is the first to arrive and still ends the
     // attempts; the status is then asked afresh.
@@ -309,8 +313,16 @@ const std::vector<RunCase> kResults = {
      From("S", {.paddingInReplies = 29 - 2})},
     {"PrepareAnswerTooLong", kResponseTooLong, "R2 S P0", 2, {.link = kChunked},
      From("S", {.paddingInReplies = 30 - 2})},
-    // The same-version question: only for the same verified version, not exempt by major 127
-    {"SameVersionDeclined", kCanceled, "R2 S P0", 2, {.identity = kAtVersion20}},
+    // The same-version question: only for the same verified version, not exempt by major 127.
+    // It comes before the erase: a No leaves the module with the firmware it reported.
+    {"SameVersionDeclined", kCanceled, "R2 S", 2, {.identity = kAtVersion20}, nullptr,
+     [](Session& run) {
+       const ModuleIdentity module = run.rig.module.Identity();
+       EXPECT_EQ(module.state, 0);
+       EXPECT_EQ(module.versionMajor, 2);
+       EXPECT_EQ(module.versionMinor, 0);
+       EXPECT_EQ(run.boxes.questions.size(), 1u);
+     }},
     {"SameVersionAccepted", kOk, kStandardSent, 4, {.identity = kAtVersion20},
      [](Session& run) { run.boxes.answer = true; }, [](Session& run) {
        EXPECT_EQ(run.rig.module.ProgrammedImages(), Images{test::ImageData(600)});
@@ -343,7 +355,7 @@ const std::vector<RunCase> kResults = {
      {}, From("F3", {.ignoreStatusRequests = true}), [](Session& run) {
        Shown("Reading updated version #...", {0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100})(run);
        EXPECT_EQ(run.watch.TimesOf("S").back() - run.watch.TimesOf("S").at(1),
-                 9 * (run.fast ? 2'560u + 3'000'000u : 3'200'000u));
+                 9 * (run.fast ? 2'560u + 3'200'000u : 3'200'000u));
      }},
     {"StatusAfterWalkFillsItsBuffer", kOk, kStandardSent, 3, {.link = kChunked},
      From("F3", {.paddingInReplies = 153 - kStatusBody})},
@@ -359,6 +371,10 @@ const std::vector<RunCase> kCancels = {
     {"DelayRecord", kCanceled, "R2 S", 2, {}, CancelAfter("S", 2'000'000), nullptr,
      ImageWriter::Version1(0x0021, 0x0A).Delay(50).Reset(1).Image(2, 0, test::ImageData(600)).End()
          .Bytes()},
+    // Cancel 0.45 s into the second's pause after a reset record: the pause ends at its next tick
+    // too, and nothing more is sent.
+    {"ResetRecordPause", kCanceled, "R2 S R1", 2, {}, CancelAfter("R1", 450'000), nullptr,
+     ImageWriter::Version1(0x0021, 0x0A).Reset(1).Image(2, 0, test::ImageData(600)).End().Bytes()},
     {"PrepareAreaAnswer", kCanceled, "R2 S P0", 2, {.timing = {.eraseMicros = 5'000'000}},
      CancelAfter("P0", 1'000'000)},
     {"BlockAcknowledgement", kCanceled, "R2 S P0 B0 B1", 2,
@@ -371,13 +387,14 @@ const std::vector<RunCase> kCancels = {
 // clang-format on
 
 // The fast mode starts waiting for the prepare-area answer when the command has reached the
-// module, not two ticks later, and gives up after exactly 8.8 s on an empty ring: the answer
-// (erase time and 2.88 ms of wire) must come before that instant; at it, it is too late.
+// module, not two ticks later, and gives up after exactly 8.8 s and two ticks on an empty ring,
+// 9.00288 s after the send began: the answer (erase time and 2.88 ms of wire) must come before that
+// instant; at it, it is too late. Later than the normal mode's last poll, at 8.9 s.
 std::vector<RunCase> FastResults() {
   std::vector<RunCase> cases = kResults;
   for (RunCase& c : cases) {
-    if (c.name == "PrepareAnswerWithin88Ticks") c.options.timing.eraseMicros = 8'797'000;
-    if (c.name == "PrepareAnswerLate") c.options.timing.eraseMicros = 8'797'120;
+    if (c.name == "PrepareAnswerWithin88Ticks") c.options.timing.eraseMicros = 8'997'000;
+    if (c.name == "PrepareAnswerLate") c.options.timing.eraseMicros = 8'997'120;
   }
   return cases;
 }

@@ -301,7 +301,12 @@ TEST_P(OutcomeTest, ShowsTheErrorAndSetsTheButtonsAndFields) {
   const auto shown = [&](const char* entry) { return std::ranges::count(row.rest, entry) == 1; };
   const bool updated = shown("success Firmware was successfully updated.");
   EXPECT_EQ(window.texts[kSerialField], shown("text 1009") ? "4b5804120001" : "old");
-  EXPECT_EQ(window.texts[kVersionField], !shown("text 1010") ? "old" : updated ? "1.3" : "1.2");
+  // Emptied after a run that had the firmware area erased and did not succeed.
+  const bool erased = module.CountCommands(0x13) != 0;
+  EXPECT_EQ(window.texts[kVersionField], !shown("text 1010") ? "old"
+                                         : updated           ? "1.3"
+                                         : erased            ? ""
+                                                             : "1.2");
   EXPECT_EQ(window.texts[kProductField], shown("text 1011") ? "QX-412" : "old");
   EXPECT_EQ(module.ProgrammedImages(), updated ? std::vector<Bytes>{kData} : std::vector<Bytes>{});
 
@@ -346,8 +351,78 @@ INSTANTIATE_TEST_SUITE_P(Rows, OutcomeTest, testing::Values(
     Outcome{"SameVersionNotConfirmed", kUpdate, kNone, Image(2), "Operation canceled",
             {"procedure"}, true, true},
     Outcome{"BlockRefused", kUpdate, kBlockRefused, {}, "MIDI Reports chip programming fault",
-            {"procedure"}, true, true}),
+            {"procedure", "text 1010"}, true, true}),
     [](const testing::TestParamInfo<Outcome>& row) { return std::string(row.param.what); });
+// clang-format on
+
+// How an update that did not succeed leaves the version field: as it was when the module was not
+// told to erase its firmware area (it still holds that version, verified), empty once it was.
+struct RunEnd {
+  const char* what;
+  Bytes image;
+  ModuleFaults faults;
+  // What the module does once it has acted on the run's own status request.
+  enum { kNothing, kGoSilent, kCancelAtBlock1 } then;
+  const char* error;
+  const char* version;  // the field's text afterwards
+  bool erased;          // the module was told to erase its firmware area
+
+  friend void PrintTo(const RunEnd& row, std::ostream* out) { *out << row.what; }
+};
+
+ModuleFaults Faults(void (*set)(ModuleFaults&)) {
+  ModuleFaults faults;
+  set(faults);
+  return faults;
+}
+
+class RunEndTest : public MainWindowLogicTest, public testing::WithParamInterface<RunEnd> {};
+
+TEST_P(RunEndTest, TheVersionFieldIsEmptiedOnceTheFirmwareAreaWasErasedForARunThatFailed) {
+  const RunEnd& row = GetParam();
+  const std::string image = WriteFile(row.image);
+  Connect();
+  window.UserTypes(image);
+  window.UserLeavesField();
+  ASSERT_EQ(window.texts[kVersionField], "1.2");
+  module.SetFaults(row.faults);
+  module.SetVersionAfterUpdate(1, 3);
+  bool statusSeen = false;
+  module.SetObserver([&](const ModuleEvent& event) {
+    if (event.command == 0x11 && !statusSeen) {
+      statusSeen = true;
+      if (row.then == RunEnd::kGoSilent) {
+        module.SetFaults(Faults([](ModuleFaults& f) { f.silent = true; }));
+      }
+    }
+    if (row.then == RunEnd::kCancelAtBlock1 && event.command == 0x15 && event.blockNumber == 1) {
+      RequestCancel();
+    }
+  });
+  window.UserClicks(kUpdateButton);
+  module.SetObserver(nullptr);
+
+  EXPECT_EQ(boxes.Errors(), row.error ? Log{row.error} : Log{});
+  EXPECT_EQ(window.texts[kVersionField], row.version);
+  EXPECT_EQ(module.CountCommands(0x13) != 0, row.erased);
+  if (!row.erased) {
+    EXPECT_EQ(module.Identity().state, 0);  // the module's firmware is as it was
+  }
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Rows, RunEndTest, testing::Values(
+    RunEnd{"SameVersionDeclined", Image(2), {}, RunEnd::kNothing, "Operation canceled", "1.2",
+           false},
+    RunEnd{"EraseUnanswered", Image(), {}, RunEnd::kGoSilent, "MIDI Response timeout", "", true},
+    RunEnd{"EraseFailed", Image(), Faults([](ModuleFaults& f) { f.eraseResult = 1; }),
+           RunEnd::kNothing, "Region erase failure", "", true},
+    RunEnd{"BlockRefused", Image(), Faults([](ModuleFaults& f) { f.rejectBlock = 1; }),
+           RunEnd::kNothing, "MIDI Reports chip programming fault", "", true},
+    RunEnd{"CanceledBetweenBlocks", Image(), {}, RunEnd::kCancelAtBlock1, "Operation canceled", "",
+           true},
+    RunEnd{"Updated", Image(), {}, RunEnd::kNothing, nullptr, "1.3", true}),
+    [](const testing::TestParamInfo<RunEnd>& row) { return std::string(row.param.what); });
 // clang-format on
 
 #ifndef _WIN32  // FIFOs are POSIX's

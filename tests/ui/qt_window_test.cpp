@@ -237,6 +237,13 @@ TEST_F(QtWindowTest, ConnectFindImageAndUpdateTheSimulatedModuleOnceCancelledOnc
   QTest::qWait(50);
   EXPECT_TRUE(window.isVisible());
 
+  // Declined: asked before the erase, so the module keeps its firmware and the window its version.
+  runner.answers = {QMessageBox::No};
+  QTest::mouseClick(window.Control(kUpdateButton), Qt::LeftButton);
+  EXPECT_EQ(module->CountCommands(0x13), 0u);
+  EXPECT_EQ(module->Identity().state, 0);
+  EXPECT_EQ(window.ControlText(kVersionField), "1.2");
+
   module->SetVersionAfterUpdate(1, 3);
   runner.answers = {QMessageBox::Yes};
   QTest::mouseClick(window.Control(kUpdateButton), Qt::LeftButton);
@@ -248,6 +255,9 @@ TEST_F(QtWindowTest, ConnectFindImageAndUpdateTheSimulatedModuleOnceCancelledOnc
   EXPECT_EQ(
       runner.boxes,
       (std::vector<Box>{{success, "Connection established!", kOk, kOk},
+                        {"Korvex Firmware Update Utility Error", "Operation canceled", kOk, kOk},
+                        {"Korvex Firmware Update Utility", TextTable[kTextSameVersionQuestion],
+                         (QMessageBox::Yes | QMessageBox::No).toInt(), QMessageBox::No},
                         {"Korvex Firmware Update Utility Error", "Operation canceled", kOk, kOk},
                         {"Korvex Firmware Update Utility", TextTable[kTextSameVersionQuestion],
                          (QMessageBox::Yes | QMessageBox::No).toInt(), QMessageBox::No},

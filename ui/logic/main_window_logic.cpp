@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "engine/connect.h"
+#include "engine/transfer.h"
 #include "engine/update.h"
 #include "image/image_file.h"
 #include "base/report.h"
@@ -210,6 +211,9 @@ void MainWindowLogic::UpdateCommand() {
   }
   result = window_.RunProcedure([&] { return RunUpdate(bytes.data(), length, deviceInfo); });
   if (result != kOk) {
+    // Once the module was told to erase its firmware area, the version shown is no longer what it
+    // holds: it has no verified firmware until an update succeeds, as its next Connect shows.
+    if (firmwareAreaErased) window_.SetControlText(kVersionField, "");
     ShowError(ResultText(result));
     return;
   }
