@@ -1,8 +1,8 @@
 #include "engine/transfer.h"
 
+#include "base/report.h"
 #include "engine/progress.h"
 #include "image/image_file.h"
-#include "base/report.h"
 #include "midi/reception.h"
 #include "midi/transmission.h"
 #include "protocol/messages.h"
@@ -22,23 +22,16 @@ ResultCode AwaitPrepareAnswer(uint8_t (&reply)[kPrepareReplyCapacity]) {
   }
 }
 
-// What can be known to fail before the module's firmware area is erased: erasing and then failing
-// would leave the module without firmware. The file's own faults are kImageCorrupt; a module whose
-// blocks cannot travel on this link is kResponseUnknown.
-ResultCode RefuseBeforeErasing(const uint8_t* cursor, uint32_t remaining,
-                               const DeviceInfo& device) {
+// What can be known to fail before the module's firmware area is erased, and that the walk of the
+// file cannot know: erasing and then failing would leave the module without firmware. A module
+// whose blocks cannot travel on this link is kResponseUnknown.
+ResultCode RefuseBeforeErasing(const ImageRecord& record, const DeviceInfo& device) {
   // No block could carry data, and the number of blocks could not be counted.
   if (device.blockSize == 0) return kResponseUnknown;
-  if (remaining < 4) return kImageCorrupt;
-  const uint32_t dataLength = static_cast<uint32_t>(cursor[0] | (cursor[1] << 8));
-  if (remaining - 4 < dataLength) return kImageCorrupt;
-  const uint8_t* data = cursor + 4;
-  for (uint32_t i = 0; i < dataLength; ++i) {
-    if (data[i] > 0x7F) return kImageCorrupt;
-  }
   // The longest message this record sends is its first block (the final block, with no data,
   // when it has none); an output that refuses it would end the process in the middle.
-  const uint32_t longestBlock = dataLength < device.blockSize ? dataLength : device.blockSize;
+  const uint32_t longestBlock =
+      record.dataLength < device.blockSize ? record.dataLength : device.blockSize;
   if (longestBlock + kProgramBlockFrameBytes > LargestSendableMessage()) return kResponseUnknown;
   return kOk;
 }
@@ -47,26 +40,28 @@ ResultCode RefuseBeforeErasing(const uint8_t* cursor, uint32_t remaining,
 
 bool firmwareAreaErased = false;
 
-ResultCode TransferImage(const uint8_t*& cursor, uint32_t& remaining, DeviceInfo& device) {
-  ResultCode result = RefuseBeforeErasing(cursor, remaining, device);
+ResultCode TransferImage(const ImageRecord& record, const uint8_t*& cursor, uint32_t& remaining,
+                         DeviceInfo& device) {
+  ResultCode result = RefuseBeforeErasing(record, device);
   if (result != kOk) return result;
-
-  // The whole record lies in the file: checked above.
-  const uint32_t dataLength = static_cast<uint32_t>(cursor[0] | (cursor[1] << 8));
-  const uint8_t imageVersionMajor = cursor[2];
-  const uint8_t imageVersionMinor = cursor[3];
 
   // Asked before the erase, which is what the question is about: an image the module holds and
   // reports as verified good would be erased for nothing, so a No must find the firmware area as
   // it was. Everything the question needs is known before the module is told anything.
-  if (imageVersionMajor == device.versionMajor && imageVersionMinor == device.versionMinor &&
-      imageVersionMajor != kExemptVersionMajor && device.state == 0) {
+  if (record.versionMajor == device.versionMajor && record.versionMinor == device.versionMinor &&
+      record.versionMajor != kExemptVersionMajor && device.state == 0) {
     CloseProgress();
     if (!AskYesNo(TextTable[kTextSameVersionQuestion])) return kCanceled;
     // A Ctrl-C while the terminal waited for the answer: stop before the erase, not after it.
     if (CancelRequested()) return kCanceled;
     OpenProgress();
   }
+
+  // The record's header and data must lie in what is left of the file. The walk has made sure
+  // of it for every record it yields; this keeps a record from elsewhere from being read past
+  // the file, and is asked before the erase, not after it.
+  const uint32_t dataLength = record.dataLength;
+  if (remaining < 4 || remaining - 4 < dataLength) return kImageCorrupt;
 
   SetProgress(TextTable[kTextPreparingArea], 0);
   // Emptied only now, after the question: a reply that came while the user thought is not the

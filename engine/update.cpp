@@ -4,6 +4,7 @@
 #include "engine/progress.h"
 #include "engine/transfer.h"
 #include "image/image_file.h"
+#include "image/image_walk.h"
 #include "protocol/messages.h"
 
 namespace kfw {
@@ -51,34 +52,28 @@ ResultCode RunUpdate(const uint8_t* imageBytes, uint32_t length, DeviceInfo& dev
   OpenProgress();
   ClearCancel();
 
-  const uint32_t streamOffset = RecordStreamOffset(imageBytes[0]);
-  const uint8_t* cursor = imageBytes + streamOffset;
-  uint32_t remaining = length - streamOffset;
-
-  // The file has been validated, so every record lies within it; the argument reads are guarded
-  // all the same, a walk that runs out of bytes ending as an end record would.
-  while (!CancelRequested() && result == kOk && remaining != 0) {
-    const uint8_t type = *cursor++;
-    --remaining;
-    if (type == kRecordEnd) break;
-    if ((type == kRecordDelay || type == kRecordReset) && remaining == 0) break;
-    switch (type) {
-      case kRecordDelay: {
-        const uint8_t ticks = *cursor++;
-        --remaining;
-        WaitWithProgress(ticks);
+  // The records are played as the walk of the file yields them, in order: the walk is the one
+  // reader of the format, and ValidateImage has just walked the same bytes to the end record
+  // without a fault.
+  RecordWalker walk(imageBytes, length, RecordStreamOffset(imageBytes[0]));
+  ImageRecord record;
+  while (!CancelRequested() && result == kOk && walk.Next(record) && record.type != kRecordEnd) {
+    switch (record.type) {
+      case kRecordDelay:
+        WaitWithProgress(record.argument);
         break;
-      }
-      case kRecordReset: {
-        const uint8_t argument = *cursor++;
-        --remaining;
-        SendReset(argument);
+      case kRecordReset:
+        SendReset(record.argument);
         PauseAfterReset();
         break;
-      }
-      case kRecordImage:
-        result = TransferImage(cursor, remaining, device);
+      case kRecordImage: {
+        // The type byte is taken: the transfer's cursor starts after it, and the remaining count
+        // holds the file's bytes from there.
+        const uint8_t* cursor = imageBytes + record.offset + 1;
+        uint32_t remaining = length - record.offset - 1;
+        result = TransferImage(record, cursor, remaining, device);
         break;
+      }
       default:  // no-op
         break;
     }

@@ -1,6 +1,7 @@
 // Reading an image file's header and walking its records: the one place that knows what makes a
-// .kfw file well-formed. ValidateImage turns what it finds into a result code; `kfwupdate inspect`
-// shows it to people, with the place where a bad file goes wrong. Neither keeps a rule of its own.
+// .kfw file well-formed. ValidateImage turns what it finds into a result code; the update run plays
+// the records it yields; `kfwupdate inspect` shows it to people, with the place where a bad file
+// goes wrong. None of them keeps a rule of its own.
 #pragma once
 
 #include <cstdint>

@@ -88,10 +88,13 @@ WaitOutcome RunWait(Wait wait, uint32_t baud, bool fast, std::optional<uint64_t>
       // An empty image record: once the answer is taken, only the final block follows.
       const std::vector<uint8_t> file =
           ImageWriter::Version1(0x0021, 0x0A).Image(2, 0, std::vector<uint8_t>{}).Bytes();
+      RecordWalker walk(file.data(), static_cast<uint32_t>(file.size()), 6);
+      ImageRecord record;
+      walk.Next(record);
       const uint8_t* cursor = file.data() + 7;
       uint32_t remaining = static_cast<uint32_t>(file.size() - 7);
       info.blockSize = 256;
-      TransferImage(cursor, remaining, info);
+      TransferImage(record, cursor, remaining, info);
       outcome.taken = watch.Names() == "P0 F0";
       outcome.gaveUpAfter = rig.Now() - start;
       break;
