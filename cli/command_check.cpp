@@ -1,13 +1,37 @@
+#include <cstdio>
+
+#include "base/waiting.h"
 #include "cli/commands.h"
 #include "cli/common.h"
+#include "cli/console.h"
 #include "cli/exit_status.h"
 #include "cli/front_end.h"
 #include "image/image_file.h"
 #include "image/image_file_io.h"
+#include "image/image_walk.h"
 
 namespace kfw::cli {
 
 namespace {
+
+// After a mismatch with no module: the check's result is the system's ("Update file's product ID
+// mismatched with device"), though no device took part; this says what happened and what to do.
+// Empty when a module's identifiers were given.
+std::string NoModuleAdvice(const uint8_t* bytes, uint32_t length) {
+  if (receivedCompanyId.load() != kAnyCompanyId || receivedProductId.load() != kAnyProductId) {
+    return "";
+  }
+  ImageHeader header;
+  ReadImageHeader(bytes, length, header);
+  char text[320];
+  std::snprintf(text, sizeof text,
+                "The file is for company 0x%04X and product 0x%02X, and no module has answered "
+                "(0x7F7F and 0x7F): give the module's --company and --product, or connect to the "
+                "module (`kfwupdate update FILE --in PORT --out PORT` checks the file against the "
+                "module that answers).",
+                header.companyId, header.productId);
+  return text;
+}
 
 // Reads and checks the file as the Update command does; returns the exit status.
 int CheckFile(const std::string& name, FrontEnd& frontEnd) {
@@ -17,11 +41,23 @@ int CheckFile(const std::string& name, FrontEnd& frontEnd) {
     ShowError(message);
     return kExitNoInput;
   }
-  const ResultCode result = ValidateImage(bytes.data(), static_cast<uint32_t>(bytes.size()));
+  const auto length = static_cast<uint32_t>(bytes.size());
+  const ResultCode result = CancelRequested() ? kCanceled : ValidateImage(bytes.data(), length);
+  // A Ctrl-C while a large file was read or checked ends the check as canceled, as it does
+  // everywhere: with its result.
+  if (CancelRequested()) {
+    ShowError(ResultText(kCanceled));
+    return kCanceled;
+  }
   if (result == kOk) {
     frontEnd.ShowNote(ResultText(result));
-  } else {
-    ShowError(ResultText(result));
+    return result;
+  }
+  ShowError(ResultText(result));
+  if (result == kProductMismatch || result == kCompanyMismatch) {
+    if (const std::string advice = NoModuleAdvice(bytes.data(), length); !advice.empty()) {
+      frontEnd.ShowAdvice(advice);
+    }
   }
   return result;
 }
@@ -43,6 +79,7 @@ int RunCheck(const std::vector<std::string>& args) {
 
   const auto frontEnd = MakeFrontEnd(arguments);
   frontEnd->Install();
+  InstallInterruptHandler();
   return frontEnd->Finish(CheckFile(arguments.Positional()[0], *frontEnd));
 }
 

@@ -128,14 +128,12 @@ int RunUpdate(const std::vector<std::string>& args) {
   Arguments arguments;
   std::string error;
   if (!arguments.Parse(
-          args,
-          Concat(Concat(Concat(kPortOptions, {{"--yes", false}, {"--no", false}}), kJsonOptions),
-                 kTraceOptions),
+          args, Concat(Concat(Concat(kPortOptions, kAnswerOptions), kJsonOptions), kTraceOptions),
           error)) {
     return UsageError("update", error);
   }
   if (arguments.Positional().size() != 1) return UsageError("update", "give one image file");
-  if (arguments.Has("--yes") && arguments.Has("--no")) {
+  if (AnswersYes(arguments) && AnswersNo(arguments)) {
     return UsageError("update", "--yes and --no cannot both answer");
   }
   if (const int status = CheckPortOptions("update", arguments); status >= 0) return status;

@@ -1,5 +1,8 @@
+#include "base/report.h"
+#include "base/waiting.h"
 #include "cli/commands.h"
 #include "cli/common.h"
+#include "cli/console.h"
 #include "cli/exit_status.h"
 #include "cli/front_end.h"
 #include "cli/port_choice.h"
@@ -19,9 +22,17 @@ int RunPorts(const std::vector<std::string>& args) {
 
   const auto frontEnd = MakeFrontEnd(arguments);
   frontEnd->Install();
+  // Asking the MIDI systems can take a while (a JACK server that does not answer): a Ctrl-C
+  // meanwhile ends the command with its result, as it does everywhere.
+  InstallInterruptHandler();
   PortChoice ports;
+  const bool listed = ports.SetUp(arguments.Has("--simulator"), {});
+  if (CancelRequested()) {
+    ShowError(ResultText(kCanceled));
+    return frontEnd->Finish(kCanceled);
+  }
   // SetUp has shown why when there is no port at all.
-  if (!ports.SetUp(arguments.Has("--simulator"), {})) return frontEnd->Finish(kExitUnavailable);
+  if (!listed) return frontEnd->Finish(kExitUnavailable);
   frontEnd->ShowPortLists(InputPortNames(), OutputPortNames());
   return frontEnd->Finish(kExitOk);
 }

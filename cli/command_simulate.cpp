@@ -31,7 +31,7 @@ PORT (the module reads from --in and answers on --out):
 The module's identity:
   --company ID --product ID   identifiers, each byte at most 0x7F (default 0x0021 and 0x0A)
   --serial HEX                six bytes as twelve hex digits (default 4b5804120001)
-  --name TEXT                 product name, at most 29 characters (default QX-412)
+  --name TEXT                 product name, at most 29 ASCII characters (default QX-412)
   --version M.N               firmware version (default 1.2)
   --state N                   0: its firmware is verified good (default)
   --block-size N              largest block it takes (default 256)
@@ -74,8 +74,12 @@ namespace {
 constexpr size_t kLongestProductName = (kReplyRingSize - 1) - kStatusFixedLength - 1;
 
 volatile sig_atomic_t stopRequested = 0;
-void OnStop(int) { stopRequested = 1; }
+void OnStop(int) {
+  stopRequested = 1;
+}
 
+// Two options a line, as the help lists them.
+// clang-format off
 const std::vector<OptionSpec> kSimulateOptions = {
     {"--in", true},          {"--out", true},
     {"--company", true},     {"--product", true},
@@ -92,6 +96,7 @@ const std::vector<OptionSpec> kSimulateOptions = {
     {"--padding", true},     {"--noise", false},
     {"--dump-image", true},  {"--baud", true},
 };
+// clang-format on
 
 // Reads the transport from --in and --out; false with the problem in error.
 bool ChooseTransport(const Arguments& arguments, PeerOptions& options, std::string& error) {
@@ -144,8 +149,8 @@ bool ChooseModule(const Arguments& arguments, PeerOptions& options, std::string&
   uint32_t rejectBlock = 0, unrelatedBlock = 0, statusByteAt = 0, secondF0At = 0;
   if (!number("--company", 0xFFFF, identity.companyId) ||
       !number("--product", 0xFF, identity.productId) || !number("--state", 0x7F, identity.state) ||
-      !number("--block-size", 16383, identity.blockSize) ||
-      !number("--erase-ms", 60000, eraseMs) || !number("--block-ms", 60000, blockMs) ||
+      !number("--block-size", 16383, identity.blockSize) || !number("--erase-ms", 60000, eraseMs) ||
+      !number("--block-ms", 60000, blockMs) ||
       !number("--ignore-resets", 1000000, faults.ignoreFirstResets) ||
       !number("--reply-delay", 60000, replyDelayMs) ||
       !number("--erase-result", 0x7F, faults.eraseResult) ||
@@ -188,6 +193,16 @@ bool ChooseModule(const Arguments& arguments, PeerOptions& options, std::string&
               " characters: the status reply must fit the updater's 49-byte reply ring, or "
               "every connect times out";
       return false;
+    }
+    // Sent in the status reply as SysEx data bytes, as the identifiers are: a byte above 0x7F
+    // would be altered or break the reply off ("café" would arrive as "cafC)").
+    for (const char c : *name) {
+      if (static_cast<unsigned char>(c) > 0x7F) {
+        error =
+            "each byte of --name must be at most 0x7F (the module sends it in its status reply, "
+            "as SysEx data): give the name in ASCII";
+        return false;
+      }
     }
     identity.productName = *name;
   }
@@ -275,7 +290,8 @@ int RunSimulate(const std::vector<std::string>& args) {
                images.size());
   if (dump) {
     bool written = true;
-    for (const auto& image : images) written = written && dumpFile.WriteAll(image.data(), image.size());
+    for (const auto& image : images)
+      written = written && dumpFile.WriteAll(image.data(), image.size());
     if (!dumpFile.Close() || !written) {
       PrintError("kfwupdate simulate: cannot write " + *dump);
       return kExitCannotCreate;

@@ -17,10 +17,17 @@ FrontEnd::~FrontEnd() {
   InstallMessageBoxes(nullptr);
 }
 
+bool AnswersYes(const Arguments& arguments) {
+  return arguments.Has("--yes") || arguments.Has("-y");
+}
+bool AnswersNo(const Arguments& arguments) {
+  return arguments.Has("--no") || arguments.Has("-n");
+}
+
 std::unique_ptr<FrontEnd> MakeFrontEnd(const Arguments& arguments) {
   std::optional<bool> answer;
-  if (arguments.Has("--yes")) answer = true;
-  if (arguments.Has("--no")) answer = false;
+  if (AnswersYes(arguments)) answer = true;
+  if (AnswersNo(arguments)) answer = false;
   if (arguments.Has("--json")) return std::make_unique<JsonFrontEnd>(answer);
   return std::make_unique<TerminalFrontEnd>(answer);
 }

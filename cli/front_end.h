@@ -17,6 +17,14 @@
 
 namespace kfw::cli {
 
+// An inspection as it is shown: each part written out as it comes, so that the memory taken does
+// not grow with the number of records.
+class InspectionOutput : public InspectionSink {
+ public:
+  // The rest, once the walk is over; result: the command's, the check's unless it was stopped.
+  virtual void Finish(const ImageInspection& inspection, ResultCode result) = 0;
+};
+
 class FrontEnd : public MessageBoxes, public ProgressWindow {
  public:
   // Installs itself as the boxes and the progress window; uninstalls on destruction.
@@ -30,11 +38,15 @@ class FrontEnd : public MessageBoxes, public ProgressWindow {
   // The two lists, "Receive from" and "Transmit to", each name at its position from 1 on.
   virtual void ShowPortLists(const std::vector<std::string>& inputs,
                              const std::vector<std::string>& outputs) = 0;
-  // What `inspect` found in the file named fileName (as given on the command line).
-  virtual void ShowInspection(const std::string& fileName, const ImageInspection& inspection) = 0;
+  // Where `inspect` tells what it finds in the file named fileName (as given on the command
+  // line): the header and each record written out as the walk finds them, then Finish.
+  virtual std::unique_ptr<InspectionOutput> StartInspection(const std::string& fileName) = 0;
   // A line meant for people only, such as `check`'s "No error": the end of the command tells the
   // same to programs.
   virtual void ShowNote(const std::string& text) = 0;
+  // What to do about the error just shown, for people: the terminal puts it on the line after
+  // the error; the result tells programs what happened.
+  virtual void ShowAdvice(const std::string& text) = 0;
   // The command's end, once, with its exit status, which it returns. Statuses 0 and 2 to 17 are
   // the numbers of result codes; for the others the last error shown says why.
   virtual int Finish(int exitStatus) = 0;
@@ -45,6 +57,13 @@ class FrontEnd : public MessageBoxes, public ProgressWindow {
 
 // --json, taken by ports, check, inspect, connect and update.
 inline const std::vector<OptionSpec> kJsonOptions = {{"--json", false}};
+
+// The same-version question's answer, taken by update: --yes or -y, --no or -n (as apt and
+// fwupdmgr take them).
+inline const std::vector<OptionSpec> kAnswerOptions = {
+    {"--yes", false}, {"-y", false}, {"--no", false}, {"-n", false}};
+bool AnswersYes(const Arguments& arguments);
+bool AnswersNo(const Arguments& arguments);
 
 // The front end the options ask for: JSON lines with --json, else the terminal. --yes and --no
 // answer the question where a command takes them.

@@ -15,26 +15,32 @@ namespace kfw::cli {
 #define KFW_TRACE_FILES "  c:\\trace.txt         the trace, with -log\n"
 #define KFW_SIMULATE_LINE \
   "  simulate   run the simulated module as the far end of MIDI ports (Linux only)\n"
-#define KFW_PORT_WORDS \
+#define KFW_PORT_WORDS                                                                           \
   "PORT, wherever a command takes one: the port's position as `kfwupdate ports` shows it, its\n" \
-  "name or a unique part of it (case does not matter), or `sim` for the built-in simulated\n" \
+  "name or a unique part of it (case does not matter), or `sim` for the built-in simulated\n"    \
   "module.\n"
-#define KFW_OTHER_STOPS \
-  "Ctrl-Break\nand closing the console window do the same. A second one quits at once.\n"
+#define KFW_OTHER_STOPS                                                                       \
+  "Ctrl-Break and closing the console\nwindow do the same. A second one quits at once, with " \
+  "status 130.\n"
+// The sample image, where the zip puts it beside the program.
+#define KFW_SAMPLE "samples\\demo.kfw"
 #else
 #define KFW_TRACE_PLACE \
   "                       $KFW_TRACE_FILE, else kfwupdate-trace.txt in the current directory\n"
 #define KFW_TRACE_ENVIRONMENT \
   "  KFW_TRACE_FILE       where -log writes the trace, unless --trace-file says otherwise\n"
-#define KFW_TRACE_FILES \
+#define KFW_TRACE_FILES                                                                         \
   "  kfwupdate-trace.txt  the trace, with -log, when neither --trace-file nor KFW_TRACE_FILE\n" \
   "                       names another file\n"
 #define KFW_SIMULATE_LINE "  simulate   run the simulated module as the far end of MIDI ports\n"
-#define KFW_PORT_WORDS \
-  "PORT, wherever a command takes one: the port's position as `kfwupdate ports` shows it, its\n" \
+#define KFW_PORT_WORDS                                                                            \
+  "PORT, wherever a command takes one: the port's position as `kfwupdate ports` shows it, its\n"  \
   "name or a unique part of it (case does not matter), a raw MIDI device or terminal path (one\n" \
   "path serves both directions), or `sim` for the built-in simulated module.\n"
-#define KFW_OTHER_STOPS "SIGTERM\nand SIGHUP do the same. A second one quits at once.\n"
+#define KFW_OTHER_STOPS \
+  "SIGTERM and SIGHUP do the same. A second one\nquits at once, with status 130.\n"
+// The sample image, where the package installs it.
+#define KFW_SAMPLE "/usr/share/doc/kfwupdate/examples/demo.kfw"
 #endif
 
 const char* const kProgramHelp =
@@ -54,8 +60,9 @@ Run `kfwupdate COMMAND --help` for a command's options and examples.
 
 )" KFW_PORT_WORDS R"(
 In connect and update, Ctrl-C cancels the running step as the progress window's Cancel
-button does, and with it the rest of the command (status 5, "Operation canceled"); )"
-    KFW_OTHER_STOPS R"(
+button does, and with it the rest of the command; in ports, check and inspect it stops the
+command where it is. Either way the command ends with status 5, "Operation canceled", and
+with --json with its result line. )" KFW_OTHER_STOPS R"(
 Options:
 Every command takes:
   -log, --log          write a trace of every message sent and received; the trace goes to
@@ -64,6 +71,10 @@ Every command takes:
 ports, connect and update also take:
   --simulator          list the built-in simulated module among the ports (as does the
                        environment variable KFW_SIMULATOR=1)
+update also takes:
+  -y, --yes            answer Yes to the question whether to write the very version the
+                       module holds
+  -n, --no             answer No to it (the answer without a terminal to ask)
 ports, check, inspect, connect and update also take:
   --json               write what happens as JSON, one object a line, on standard output:
                        progress, the module, each box, the question and its answer, and
@@ -93,7 +104,7 @@ Environment:
 Files:
 )" KFW_TRACE_FILES R"(
 Examples:
-  kfwupdate update samples/demo.kfw --in sim --out sim
+  kfwupdate update )" KFW_SAMPLE R"( --in sim --out sim
   kfwupdate inspect firmware.kfw
 )";
 
@@ -119,8 +130,11 @@ const char* const kCheckHelp =
 Reads FILE and checks it as the Update command does: format version, CRC-16, records, and
 the file's company and product identifiers against those of a module that has answered,
 given by --company and --product (by default none has: 0x7F7F and 0x7F). Prints the
-result's text; exits with the result's number (0 for "No error"). --json writes the
-result, and the error box of a refused file, as lines of JSON.
+result's text; exits with the result's number (0 for "No error"). A file for a module,
+checked without its identifiers, is refused as the Update command would refuse it for
+another module (16 or 17): the line under the result says which module the file is for and
+what to do. --json writes the result, and the error box of a refused file, as lines of
+JSON.
 
 Examples:
   kfwupdate check firmware.kfw
@@ -145,7 +159,7 @@ Example:
 )";
 
 const char* const kUpdateHelp =
-    R"(Usage: kfwupdate update FILE --in PORT --out PORT [--yes | --no] [--fast] [--json]
+    R"(Usage: kfwupdate update FILE --in PORT --out PORT [-y | --yes | -n | --no] [--fast] [--json]
 
 What the window's Connect and then Update do: opens the ports, reaches the module, checks
 FILE against the module that answered, then writes it: delays, resets, the preparation of
@@ -154,8 +168,8 @@ starts the new firmware. Prints "Firmware was successfully updated." and the mod
 serial number and version.
 
 When the module already holds this very version, verified good, the update asks whether to
-write it anyway (default No). --yes and --no answer for scripts; without a terminal to ask
-and without either, the answer is No.
+write it anyway (default No). --yes (-y) and --no (-n) answer for scripts; without a
+terminal to ask and without either, the answer is No.
 
 --json writes every step as a line of JSON on standard output instead: each progress
 caption and percentage, the module before and after, each box, the question with its
@@ -171,8 +185,10 @@ pauses the image asks for stay the same, and the module is given at least as lon
 Examples:
   kfwupdate update firmware.kfw --in 1 --out 1
   kfwupdate update firmware.kfw --in 1 --out 1 --fast
-  kfwupdate update samples/demo.kfw --in sim --out sim --yes -log
+  kfwupdate update )" KFW_SAMPLE R"( --in sim --out sim -y -log
 )";
+
+#undef KFW_SAMPLE
 
 const char* const kPackHelp = R"(Usage: kfwupdate pack OUTPUT [--company ID --product ID] RECORD...
 

@@ -36,14 +36,9 @@ std::string RecordArguments(const ImageRecord& record) {
   return "";
 }
 
-// The number of the record at an offset (1 for the first), or of the record that would come next.
-size_t RecordNumberAt(const ImageInspection& inspection, uint32_t offset) {
-  size_t number = 1;
-  for (const ImageRecord& record : inspection.records) {
-    if (record.offset == offset) return number;
-    ++number;
-  }
-  return number;
+// Offsets as wide as the file's length needs, and at least as wide as their heading.
+int OffsetWidth(uint32_t fileLength) {
+  return std::max(6, static_cast<int>(Format("%u", fileLength).size()));
 }
 
 std::string Identifier(unsigned value, int digits) {
@@ -70,9 +65,12 @@ const char* RecordName(uint8_t type) {
 
 std::string FaultText(const ImageInspection& inspection, ImageFault fault) {
   const ImageHeader& header = inspection.header;
-  const size_t number = RecordNumberAt(inspection, inspection.faultRecordOffset);
+  // The record at fault is the one after the last record walked; for kNothingAfterEnd it is the
+  // end record itself, the last one walked.
+  const uint32_t number =
+      fault == ImageFault::kNothingAfterEnd ? inspection.recordCount : inspection.recordCount + 1;
   const auto record = [&](const char* type) {
-    return Format("record %zu (%s) at offset %u", number, type, inspection.faultRecordOffset);
+    return Format("record %u (%s) at offset %u", number, type, inspection.faultRecordOffset);
   };
   switch (fault) {
     case ImageFault::kNone:
@@ -92,7 +90,7 @@ std::string FaultText(const ImageInspection& inspection, ImageFault fault) {
           header.storedCrc, header.length - 1, header.computedCrc);
     case ImageFault::kUnknownRecordType:
       return Format(
-          "record %zu at offset %u: type 0x%02X is no record type (00 image, 01 noop, "
+          "record %u at offset %u: type 0x%02X is no record type (00 image, 01 noop, "
           "02 delay, 03 reset, FF end)",
           number, inspection.faultRecordOffset, inspection.faultType);
     case ImageFault::kRecordCut:
@@ -107,8 +105,8 @@ std::string FaultText(const ImageInspection& inspection, ImageFault fault) {
                                    "SysEx cannot carry",
                                    inspection.faultByte, inspection.faultOffset);
     case ImageFault::kNoEndRecord:
-      return Format("the file ends at offset %u, after record %zu, without an end record",
-                    header.length, inspection.records.size());
+      return Format("the file ends at offset %u, after record %u, without an end record",
+                    header.length, inspection.recordCount);
     case ImageFault::kNothingAfterEnd:
       return record("end") +
              " is the file's last byte; a file without an image record must "
@@ -134,43 +132,45 @@ std::string FaultText(const ImageInspection& inspection, ImageFault fault) {
   return "";
 }
 
-std::string InspectionReport(const std::string& fileName, const ImageInspection& inspection) {
+std::string InspectionHead(const std::string& fileName, const ImageInspection& inspection) {
   const ImageHeader& header = inspection.header;
-  std::string report = "File: " + VisibleText(fileName) + Format(", %u bytes\n", header.length);
-  const bool headerRead = inspection.headerFault == ImageFault::kNone ||
-                          inspection.headerFault == ImageFault::kCrcMismatch;
-  if (header.length >= 4) report += Format("Format version: %u\n", header.formatVersion);
-  if (headerRead) {
+  std::string head = "File: " + VisibleText(fileName) + Format(", %u bytes\n", header.length);
+  if (header.length >= 4) head += Format("Format version: %u\n", header.formatVersion);
+  if (HeaderReadable(inspection.headerFault)) {
     const char* any = header.formatVersion == 0 ? " (a version-0 file is for any module)" : "";
-    report += "Company: " + Identifier(header.companyId, 4) + any + "\n";
-    report += "Product: " + Identifier(header.productId, 2) + any + "\n";
-    report +=
+    head += "Company: " + Identifier(header.companyId, 4) + any + "\n";
+    head += "Product: " + Identifier(header.productId, 2) + any + "\n";
+    head +=
         Format("CRC-16: stored 0x%04X, computed 0x%04X\n", header.storedCrc, header.computedCrc);
-    report += "Records, in the order an update plays them:\n";
-    // Offsets as wide as the file's length needs.
-    const int width = std::max(6, static_cast<int>(Format("%u", header.length).size()));
-    report +=
-        Format("  %4s  %*s  %-5s  %-22s  %s\n", "#", width, "offset", "type", "arguments", "data");
-    size_t number = 1;
-    for (const ImageRecord& record : inspection.records) {
-      std::string line = Format("  %4zu  %*u  %-5s  %-22s", number++, width, record.offset,
-                                RecordName(record.type), RecordArguments(record).c_str());
-      if (record.type == kRecordImage) {
-        line += Format("  %u bytes at offset %u", record.dataLength, record.dataOffset);
-      }
-      while (!line.empty() && line.back() == ' ') line.pop_back();
-      report += line + "\n";
-    }
-    if (inspection.recordFault == ImageFault::kNone) {
-      report += Format("After the end record: %u bytes\n", inspection.bytesAfterEnd);
-    }
+    head += "Records, in the order an update plays them:\n";
+    head += Format("  %4s  %*s  %-5s  %-22s  %s\n", "#", OffsetWidth(header.length), "offset",
+                   "type", "arguments", "data");
+  }
+  return head;
+}
+
+std::string RecordLine(uint32_t number, uint32_t fileLength, const ImageRecord& record) {
+  std::string line =
+      Format("  %4u  %*u  %-5s  %-22s", number, OffsetWidth(fileLength), record.offset,
+             RecordName(record.type), RecordArguments(record).c_str());
+  if (record.type == kRecordImage) {
+    line += Format("  %u bytes at offset %u", record.dataLength, record.dataOffset);
+  }
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  return line + "\n";
+}
+
+std::string InspectionTail(const ImageInspection& inspection, ResultCode result) {
+  std::string tail;
+  if (inspection.endReached) {
+    tail += Format("After the end record: %u bytes\n", inspection.bytesAfterEnd);
   }
   for (const ImageFault fault :
        {inspection.headerFault, inspection.recordFault, inspection.identityFault}) {
-    if (fault != ImageFault::kNone) report += "Fault: " + FaultText(inspection, fault) + "\n";
+    if (fault != ImageFault::kNone) tail += "Fault: " + FaultText(inspection, fault) + "\n";
   }
-  report += Format("Result: %s (%d)\n", ResultText(inspection.result), inspection.result);
-  return report;
+  tail += Format("Result: %s (%d)\n", ResultText(result), result);
+  return tail;
 }
 
 }  // namespace kfw::cli

@@ -20,8 +20,15 @@ std::string FieldText(const char* field, size_t capacity) {
   return BytesAsCharacters(std::string_view(field, strnlen(field, capacity)));
 }
 
+// Some of the system's texts end with a line feed, as their boxes show them ("midiInOpen returned
+// 00000001. Is the MIDI port currently in use?\n"); a program reading the event wants the text.
+std::string WithoutLineEnd(std::string text) {
+  if (!text.empty() && text.back() == '\n') text.pop_back();
+  return text;
+}
+
 json Box(const char* kind, const char* caption, const std::string& text) {
-  return {{"event", "box"}, {"kind", kind}, {"caption", caption}, {"text", text}};
+  return {{"event", "box"}, {"kind", kind}, {"caption", caption}, {"text", WithoutLineEnd(text)}};
 }
 
 json Module(const DeviceInfo& module) {
@@ -96,38 +103,13 @@ json Record(size_t number, const ImageRecord& record) {
   return entry;
 }
 
-json Inspection(const std::string& fileName, const ImageInspection& inspection) {
-  const ImageHeader& header = inspection.header;
-  json event = {{"event", "inspection"}, {"file", fileName}, {"length", header.length}};
-  // As the report for people: what could be read before the header's fault, no more.
-  if (header.length >= 4) event["formatVersion"] = header.formatVersion;
-  if (inspection.headerFault == ImageFault::kNone ||
-      inspection.headerFault == ImageFault::kCrcMismatch) {
-    event["companyId"] = header.companyId;
-    event["productId"] = header.productId;
-    event["crc"] = {{"stored", header.storedCrc}, {"computed", header.computedCrc}};
-    json records = json::array();
-    size_t number = 1;
-    for (const ImageRecord& record : inspection.records)
-      records.push_back(Record(number++, record));
-    event["records"] = records;
-    if (inspection.recordFault == ImageFault::kNone) {
-      event["bytesAfterEnd"] = inspection.bytesAfterEnd;
-    }
+json Fault(const ImageInspection& inspection, ImageFault fault) {
+  json entry = {{"fault", FaultName(fault)}, {"text", FaultText(inspection, fault)}};
+  if (fault == inspection.recordFault) {
+    entry["recordOffset"] = inspection.faultRecordOffset;
+    entry["offset"] = inspection.faultOffset;
   }
-  json faults = json::array();
-  for (const ImageFault fault :
-       {inspection.headerFault, inspection.recordFault, inspection.identityFault}) {
-    if (fault == ImageFault::kNone) continue;
-    json entry = {{"fault", FaultName(fault)}, {"text", FaultText(inspection, fault)}};
-    if (fault == inspection.recordFault) {
-      entry["recordOffset"] = inspection.faultRecordOffset;
-      entry["offset"] = inspection.faultOffset;
-    }
-    faults.push_back(entry);
-  }
-  event["faults"] = faults;
-  return event;
+  return entry;
 }
 
 }  // namespace
@@ -149,18 +131,75 @@ std::string BytesAsCharacters(std::string_view bytes) {
 
 JsonFrontEnd::JsonFrontEnd(std::optional<bool> answer) : answer_(answer) {}
 
-void JsonFrontEnd::Write(const json& event, bool last) {
+std::string JsonFrontEnd::Dump(const json& value) {
   // ASCII only, every other character escaped: the line reads the same in any code page, and a
   // Windows console shows it as it is. Texts that are not the module's (port and file names) are
   // the system's UTF-8; a byte that is not part of it is replaced rather than stopping the report.
-  const std::string line = event.dump(-1, ' ', true, json::error_handler_t::replace) + "\n";
+  return value.dump(-1, ' ', true, json::error_handler_t::replace);
+}
+
+void JsonFrontEnd::Write(const json& event, bool last) {
+  WritePart(Dump(event) + "\n", true, last);
+}
+
+void JsonFrontEnd::WritePart(const std::string& text, bool endsLine, bool last) {
   std::lock_guard lock(mutex_);
   if (ended_) return;
-  std::fputs(line.c_str(), stdout);
+  std::fputs(text.c_str(), stdout);
   // Each event as it happens, for a program that follows the update while it runs.
-  std::fflush(stdout);
+  if (endsLine) std::fflush(stdout);
   if (last) ended_ = true;
 }
+
+// The inspection as one JSON object on one line, its fields in the README's order. What comes
+// before the records is known once the header is read, what comes after once the walk is over, so
+// the line is written as it goes: a file can hold hundreds of millions of records, which would
+// take gigabytes to hold as one object.
+class JsonFrontEnd::JsonInspection final : public InspectionOutput {
+ public:
+  JsonInspection(JsonFrontEnd& frontEnd, std::string fileName)
+      : frontEnd_(frontEnd), fileName_(std::move(fileName)) {}
+
+  void HeaderRead(const ImageInspection& inspection) override {
+    const ImageHeader& header = inspection.header;
+    json head = {{"event", "inspection"}, {"file", fileName_}, {"length", header.length}};
+    // As the report for people: what could be read before the header's fault, no more.
+    if (header.length >= 4) head["formatVersion"] = header.formatVersion;
+    walked_ = HeaderReadable(inspection.headerFault);
+    if (walked_) {
+      head["companyId"] = header.companyId;
+      head["productId"] = header.productId;
+      head["crc"] = {{"stored", header.storedCrc}, {"computed", header.computedCrc}};
+    }
+    std::string text = Dump(head);
+    text.pop_back();  // the object's closing brace: the rest follows
+    if (walked_) text += ",\"records\":[";
+    frontEnd_.WritePart(text, false);
+  }
+
+  bool RecordWalked(uint32_t number, const ImageRecord& record) override {
+    frontEnd_.WritePart((number > 1 ? "," : "") + Dump(Record(number, record)), false);
+    return true;
+  }
+
+  void Finish(const ImageInspection& inspection, ResultCode) override {
+    std::string text = walked_ ? "]" : "";
+    if (inspection.endReached)
+      text += ",\"bytesAfterEnd\":" + std::to_string(inspection.bytesAfterEnd);
+    json faults = json::array();
+    for (const ImageFault fault :
+         {inspection.headerFault, inspection.recordFault, inspection.identityFault}) {
+      if (fault != ImageFault::kNone) faults.push_back(Fault(inspection, fault));
+    }
+    text += ",\"faults\":" + Dump(faults) + "}\n";
+    frontEnd_.WritePart(text, true);
+  }
+
+ private:
+  JsonFrontEnd& frontEnd_;
+  std::string fileName_;
+  bool walked_ = false;
+};
 
 void JsonFrontEnd::ShowError(const std::string& text) {
   {
@@ -181,7 +220,8 @@ bool JsonFrontEnd::AskYesNo(const std::string& text) {
 void JsonFrontEnd::ShowFatal(const std::string& text) {
   // Shown as the question box is, whose answer is not looked at.
   Write(Box("fatal", kQuestionCaption, text));
-  Write({{"event", "result"}, {"code", nullptr}, {"text", text}, {"exitStatus", 1}}, true);
+  Write({{"event", "result"}, {"code", nullptr}, {"text", WithoutLineEnd(text)}, {"exitStatus", 1}},
+        true);
 }
 
 void JsonFrontEnd::Show() {
@@ -210,11 +250,13 @@ void JsonFrontEnd::ShowPortLists(const std::vector<std::string>& inputs,
   Write({{"event", "ports"}, {"receiveFrom", PortList(inputs)}, {"transmitTo", PortList(outputs)}});
 }
 
-void JsonFrontEnd::ShowInspection(const std::string& fileName, const ImageInspection& inspection) {
-  Write(Inspection(fileName, inspection));
+std::unique_ptr<InspectionOutput> JsonFrontEnd::StartInspection(const std::string& fileName) {
+  return std::make_unique<JsonInspection>(*this, fileName);
 }
 
 void JsonFrontEnd::ShowNote(const std::string&) {}
+
+void JsonFrontEnd::ShowAdvice(const std::string&) {}
 
 int JsonFrontEnd::Finish(int exitStatus) {
   json result = {{"event", "result"}};
@@ -226,7 +268,7 @@ int JsonFrontEnd::Finish(int exitStatus) {
   } else {
     std::lock_guard lock(mutex_);
     result["code"] = nullptr;
-    result["text"] = lastError_;
+    result["text"] = WithoutLineEnd(lastError_);
   }
   result["exitStatus"] = exitStatus;
   Write(result, true);

@@ -36,15 +36,24 @@ class JsonFrontEnd final : public FrontEnd {
   void ShowSuccess(const std::string& text, const DeviceInfo& module, bool withProduct) override;
   void ShowPortLists(const std::vector<std::string>& inputs,
                      const std::vector<std::string>& outputs) override;
-  void ShowInspection(const std::string& fileName, const ImageInspection& inspection) override;
+  // One `inspection` line, written as the walk goes: its head, each record, then the rest.
+  std::unique_ptr<InspectionOutput> StartInspection(const std::string& fileName) override;
   // For people only: the result says it.
   void ShowNote(const std::string& text) override;
+  void ShowAdvice(const std::string& text) override;  // likewise
   // The result: its code (null when the status is no result code), text and exit status.
   int Finish(int exitStatus) override;
 
  private:
+  class JsonInspection;
+
   // One line on standard output, whole, while no other thread writes; nothing after the end.
   void Write(const nlohmann::ordered_json& event, bool last = false);
+  // A piece of a line (of the inspection, whose records are written as they are walked); the
+  // line goes out, flushed, with the piece that ends it.
+  void WritePart(const std::string& text, bool endsLine, bool last = false);
+  // A value as the line holds it: ASCII only.
+  static std::string Dump(const nlohmann::ordered_json& value);
 
   std::mutex mutex_;  // the fatal box may come from the MIDI input thread
   bool ended_ = false;

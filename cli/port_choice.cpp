@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "cli/arguments.h"
+#include "cli/visible_text.h"
 #include "midi/backends/backends.h"
 #include "midi/device.h"
 #include "midi/ports.h"
@@ -40,11 +41,15 @@ bool Resolve(const std::string& word, const std::vector<std::string>& names, con
       position = static_cast<int32_t>(number);
       return true;
     }
-    error = "there is no port " + word + " in \"" + listName + "\"; run `kfwupdate ports` to list them";
+    error =
+        "there is no port " + word + " in \"" + listName + "\"; run `kfwupdate ports` to list them";
     return false;
   }
+  // A name is taken as it is and as `kfwupdate ports` shows it, with the bytes a terminal would
+  // act on written out: what the user copied from that list (or the completion offered) names
+  // the port too.
   for (size_t i = 0; i < names.size(); ++i) {
-    if (names[i] == word) {
+    if (names[i] == word || VisibleText(names[i]) == word) {
       position = static_cast<int32_t>(i + 1);
       return true;
     }
@@ -52,19 +57,24 @@ bool Resolve(const std::string& word, const std::vector<std::string>& names, con
   std::vector<size_t> matches;
   const std::string wanted = Lower(word);
   for (size_t i = 0; i < names.size(); ++i) {
-    if (Lower(names[i]).find(wanted) != std::string::npos) matches.push_back(i);
+    if (Lower(names[i]).find(wanted) != std::string::npos ||
+        Lower(VisibleText(names[i])).find(wanted) != std::string::npos) {
+      matches.push_back(i);
+    }
   }
   if (matches.size() == 1) {
     position = static_cast<int32_t>(matches[0] + 1);
     return true;
   }
+  // Port names are any other program's choice (a JACK or ALSA client may put escape sequences in
+  // one), and the word may be one of them: neither reaches the terminal as it is.
   if (matches.empty()) {
-    error = "no port in \"" + std::string(listName) + "\" matches \"" + word +
+    error = "no port in \"" + std::string(listName) + "\" matches \"" + VisibleText(word) +
             "\"; run `kfwupdate ports` to list them (the simulated module is listed with "
             "--simulator)";
   } else {
-    error = "\"" + word + "\" matches several ports in \"" + listName + "\":";
-    for (size_t index : matches) error += " \"" + names[index] + "\"";
+    error = "\"" + VisibleText(word) + "\" matches several ports in \"" + listName + "\":";
+    for (size_t index : matches) error += " \"" + VisibleText(names[index]) + "\"";
     error += "; give more of the name or its position";
   }
   return false;

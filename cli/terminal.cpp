@@ -5,6 +5,7 @@
 
 #include "cli/common.h"
 #include "cli/inspect_report.h"
+#include "cli/visible_text.h"
 #include "midi/ports.h"
 
 namespace kfw::cli {
@@ -99,7 +100,9 @@ void TerminalFrontEnd::Update(const char* caption, uint32_t percent) {
   barDrawn_ = true;
 }
 
-void TerminalFrontEnd::Hide() { ClearBar(); }
+void TerminalFrontEnd::Hide() {
+  ClearBar();
+}
 
 void TerminalFrontEnd::ShowSuccess(const std::string& text, const DeviceInfo& module,
                                    bool withProduct) {
@@ -111,19 +114,53 @@ void TerminalFrontEnd::ShowPortLists(const std::vector<std::string>& inputs,
                                      const std::vector<std::string>& outputs) {
   const auto list = [](const char* title, const std::vector<std::string>& names) {
     std::printf("%s:\n  0  %s\n", title, kChooseAPort);
-    for (size_t i = 0; i < names.size(); ++i) std::printf("  %zu  %s\n", i + 1, names[i].c_str());
+    // A port's name is any other program's choice: a JACK or ALSA client can put escape sequences
+    // in it that would retitle the window or repaint the screen.
+    for (size_t i = 0; i < names.size(); ++i) {
+      std::printf("  %zu  %s\n", i + 1, VisibleText(names[i]).c_str());
+    }
   };
   list("Receive from", inputs);
   list("Transmit to", outputs);
 }
 
-void TerminalFrontEnd::ShowInspection(const std::string& fileName,
-                                      const ImageInspection& inspection) {
-  std::fputs(InspectionReport(fileName, inspection).c_str(), stdout);
+namespace {
+
+// The report for people on standard output, a line a record.
+class TextInspection final : public InspectionOutput {
+ public:
+  explicit TextInspection(std::string fileName) : fileName_(std::move(fileName)) {}
+
+  void HeaderRead(const ImageInspection& inspection) override {
+    fileLength_ = inspection.header.length;
+    std::fputs(InspectionHead(fileName_, inspection).c_str(), stdout);
+  }
+  bool RecordWalked(uint32_t number, const ImageRecord& record) override {
+    std::fputs(RecordLine(number, fileLength_, record).c_str(), stdout);
+    return true;
+  }
+  void Finish(const ImageInspection& inspection, ResultCode result) override {
+    std::fputs(InspectionTail(inspection, result).c_str(), stdout);
+  }
+
+ private:
+  std::string fileName_;
+  uint32_t fileLength_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<InspectionOutput> TerminalFrontEnd::StartInspection(const std::string& fileName) {
+  return std::make_unique<TextInspection>(fileName);
 }
 
 void TerminalFrontEnd::ShowNote(const std::string& text) {
   std::printf("%s\n", text.c_str());
+}
+
+void TerminalFrontEnd::ShowAdvice(const std::string& text) {
+  ClearBar();
+  PrintError(text);
 }
 
 int TerminalFrontEnd::Finish(int exitStatus) {

@@ -32,8 +32,10 @@ class TerminalFrontEnd final : public FrontEnd {
   void ShowSuccess(const std::string& text, const DeviceInfo& module, bool withProduct) override;
   void ShowPortLists(const std::vector<std::string>& inputs,
                      const std::vector<std::string>& outputs) override;
-  void ShowInspection(const std::string& fileName, const ImageInspection& inspection) override;
+  std::unique_ptr<InspectionOutput> StartInspection(const std::string& fileName) override;
   void ShowNote(const std::string& text) override;
+  // On standard error, under the error.
+  void ShowAdvice(const std::string& text) override;
   // Everything has been said by then: returns the status.
   int Finish(int exitStatus) override;
 

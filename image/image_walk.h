@@ -82,6 +82,8 @@ class RecordWalker {
   // Records returned so far, the end record included.
   uint32_t RecordCount() const { return records_; }
   uint32_t ImageRecordCount() const { return imageRecords_; }
+  // True once the end record has been returned, whatever came after.
+  bool EndReached() const { return ended_; }
   // Once the end record has been returned: the bytes that follow it.
   uint32_t BytesAfterEnd() const { return ended_ ? length_ - pos_ : 0; }
 

@@ -22,6 +22,10 @@
 // - Every failure is a nonzero numeric result code, shown to the user, never told apart.
 // - One call is our own, not WinMM's: OutGetLargestMessage tells how long a message the open
 //   output takes, so that a procedure can refuse what the output would refuse before it starts.
+// - Two texts are our own too, for a platform whose MIDI system is not WinMM, where WinMM's texts
+//   would send the user to install a Windows driver or show a code that means nothing there:
+//   NoDevicesText and OpenFailureReason. WinMM's layer and the test doubles give none, and the
+//   system's own texts are shown.
 #pragma once
 
 #include <cstdint>
@@ -106,8 +110,8 @@ class MidiDeviceLayer {
 
   virtual uint32_t InGetNumDevs() = 0;
   virtual MmResult InGetDevCaps(uint32_t device, std::string& name) = 0;
-  virtual MmResult InOpen(HMidiIn* handle, uint32_t device, MidiInProc callback,
-                          uintptr_t instance, uint32_t flags) = 0;
+  virtual MmResult InOpen(HMidiIn* handle, uint32_t device, MidiInProc callback, uintptr_t instance,
+                          uint32_t flags) = 0;
   virtual MmResult InPrepareHeader(HMidiIn handle, MidiHdr* header, uint32_t size) = 0;
   virtual MmResult InUnprepareHeader(HMidiIn handle, MidiHdr* header, uint32_t size) = 0;
   virtual MmResult InAddBuffer(HMidiIn handle, MidiHdr* header, uint32_t size) = 0;
@@ -128,6 +132,16 @@ class MidiDeviceLayer {
   // or kNoMessageLimit. A longer one would fail there, after the procedure had begun. WinMM has no
   // such query; its layer answers kNoMessageLimit.
   virtual MmResult OutGetLargestMessage(HMidiOut handle, uint32_t& largest) = 0;
+
+  // Our own: what to tell, in place of the system's text, when there is no input device (input)
+  // or no output device at all; empty keeps the system's.
+  virtual std::string NoDevicesText(bool input) {
+    (void)input;
+    return {};
+  }
+  // Our own: why the last InOpen or OutOpen that failed did, in the platform's words ("Permission
+  // denied"), to be told in place of the system's text with its code; empty keeps the system's.
+  virtual std::string OpenFailureReason() { return {}; }
 };
 
 // The layer the procedures use. With none installed every device count is 0 and every call fails

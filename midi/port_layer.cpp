@@ -5,8 +5,12 @@
 namespace kfw {
 
 namespace {
-bool IsRealTime(uint8_t byte) { return byte >= 0xF8; }
-bool BreaksSysEx(uint8_t byte) { return byte >= 0x80 && byte != 0xF0 && byte != 0xF7; }
+bool IsRealTime(uint8_t byte) {
+  return byte >= 0xF8;
+}
+bool BreaksSysEx(uint8_t byte) {
+  return byte >= 0x80 && byte != 0xF0 && byte != 0xF7;
+}
 }  // namespace
 
 class PortsDeviceLayer::InputPort final : public MidiInDevice {
@@ -213,6 +217,48 @@ void PortsDeviceLayer::AddBackend(std::unique_ptr<PortBackend> backend) {
   scanned_ = false;
 }
 
+void PortsDeviceLayer::UsePlatformTexts(std::string noInputs, std::string noOutputs) {
+  platformTexts_ = true;
+  noInputsText_ = std::move(noInputs);
+  noOutputsText_ = std::move(noOutputs);
+}
+
+std::string PortsDeviceLayer::NoDevicesText(bool input) {
+  if (!platformTexts_) return {};
+  return input ? noInputsText_ : noOutputsText_;
+}
+
+std::string PortsDeviceLayer::OpenFailureReason() {
+  return platformTexts_ ? openFailure_ : std::string();
+}
+
+MmResult PortsDeviceLayer::OpenFailed(MmResult result, const PortBackend* backend) {
+  openFailure_ = backend ? backend->OpenFailureReason() : std::string();
+  if (!openFailure_.empty()) return result;
+  // What the code says, where the backend has no words of its own.
+  switch (result) {
+    case kMmAllocated:
+      openFailure_ = "In use by another program, or already open in this one";
+      break;
+    case kMmBadDeviceId:
+      openFailure_ = "No longer there (it was when the list was made)";
+      break;
+    case kMmNotEnabled:
+      openFailure_ = "Permission denied";
+      break;
+    case kMmNoDriver:
+      openFailure_ = "Its MIDI system is not running";
+      break;
+    case kMmNoMemory:
+      openFailure_ = "Out of memory";
+      break;
+    default:
+      openFailure_ = "Refused by its MIDI system (code " + std::to_string(result) + ")";
+      break;
+  }
+  return result;
+}
+
 void PortsDeviceLayer::Rescan() {
   inputs_.clear();
   outputs_.clear();
@@ -255,7 +301,9 @@ PortsDeviceLayer::OutputPort* PortsDeviceLayer::FindOutput(HMidiOut handle) {
   return nullptr;
 }
 
-uint32_t PortsDeviceLayer::InGetNumDevs() { return static_cast<uint32_t>(Inputs().size()); }
+uint32_t PortsDeviceLayer::InGetNumDevs() {
+  return static_cast<uint32_t>(Inputs().size());
+}
 
 MmResult PortsDeviceLayer::InGetDevCaps(uint32_t device, std::string& name) {
   if (device >= Inputs().size()) return kMmBadDeviceId;
@@ -265,17 +313,17 @@ MmResult PortsDeviceLayer::InGetDevCaps(uint32_t device, std::string& name) {
 
 MmResult PortsDeviceLayer::InOpen(HMidiIn* handle, uint32_t device, MidiInProc callback,
                                   uintptr_t instance, uint32_t flags) {
-  if (!handle) return kMmInvalidParameter;
-  if (device >= Inputs().size()) return kMmBadDeviceId;
-  if (flags != kCallbackFunction || !callback) return kMmInvalidFlag;
+  if (!handle) return OpenFailed(kMmInvalidParameter, nullptr);
+  if (device >= Inputs().size()) return OpenFailed(kMmBadDeviceId, nullptr);
+  if (flags != kCallbackFunction || !callback) return OpenFailed(kMmInvalidFlag, nullptr);
   const Port& port = inputs_[device];
-  auto input = std::make_unique<InputPort>(callback, instance,
-                                           port.backend->ReturnsBufferPerDelivery());
+  auto input =
+      std::make_unique<InputPort>(callback, instance, port.backend->ReturnsBufferPerDelivery());
   InputPort* raw = input.get();
   const MmResult result = port.backend->OpenInput(
       port.name, [raw](const uint8_t* bytes, size_t count) { raw->OnBytes(bytes, count); },
       input->connection);
-  if (result != kMmNoError) return result;
+  if (result != kMmNoError) return OpenFailed(result, port.backend);
   {
     std::lock_guard lock(openMutex_);
     openInputs_.push_back(std::move(input));
@@ -334,7 +382,9 @@ MmResult PortsDeviceLayer::InClose(HMidiIn handle) {
   return kMmNoError;
 }
 
-uint32_t PortsDeviceLayer::OutGetNumDevs() { return static_cast<uint32_t>(Outputs().size()); }
+uint32_t PortsDeviceLayer::OutGetNumDevs() {
+  return static_cast<uint32_t>(Outputs().size());
+}
 
 MmResult PortsDeviceLayer::OutGetDevCaps(uint32_t device, std::string& name) {
   if (device >= Outputs().size()) return kMmBadDeviceId;
@@ -344,13 +394,15 @@ MmResult PortsDeviceLayer::OutGetDevCaps(uint32_t device, std::string& name) {
 
 MmResult PortsDeviceLayer::OutOpen(HMidiOut* handle, uint32_t device, uintptr_t callback,
                                    uintptr_t instance, uint32_t flags) {
-  if (!handle) return kMmInvalidParameter;
-  if (device >= Outputs().size()) return kMmBadDeviceId;
-  if (flags != kCallbackNull && (flags != kCallbackFunction || !callback)) return kMmInvalidFlag;
+  if (!handle) return OpenFailed(kMmInvalidParameter, nullptr);
+  if (device >= Outputs().size()) return OpenFailed(kMmBadDeviceId, nullptr);
+  if (flags != kCallbackNull && (flags != kCallbackFunction || !callback)) {
+    return OpenFailed(kMmInvalidFlag, nullptr);
+  }
   const Port& port = outputs_[device];
   auto output = std::make_unique<OutputPort>();
   const MmResult result = port.backend->OpenOutput(port.name, output->connection);
-  if (result != kMmNoError) return result;
+  if (result != kMmNoError) return OpenFailed(result, port.backend);
   OutputPort* raw = output.get();
   if (flags == kCallbackFunction) {
     output->notice = std::make_shared<DoneNotice>();

@@ -70,6 +70,9 @@ class PortBackend {
   // True for a driver that hands back partly filled buffers at the end of every delivery rather
   // than only at F7 or when full (the simulated module uses it to model such drivers).
   virtual bool ReturnsBufferPerDelivery() const { return false; }
+  // Why the last OpenInput or OpenOutput that failed did, in the system's own words where it has
+  // them ("No such file or directory"); empty when the backend cannot tell more than its code.
+  virtual std::string OpenFailureReason() const { return {}; }
 };
 
 class PortsDeviceLayer final : public MidiDeviceLayer {
@@ -78,6 +81,10 @@ class PortsDeviceLayer final : public MidiDeviceLayer {
   ~PortsDeviceLayer() override;
 
   void AddBackend(std::unique_ptr<PortBackend> backend);
+  // Tells what is true on a platform without WinMM instead of WinMM's texts (see
+  // MidiDeviceLayer::NoDevicesText): these texts when there is no input or no output port at all,
+  // and the reason of every failed open, the backend's own or one made from its code.
+  void UsePlatformTexts(std::string noInputs, std::string noOutputs);
   // Lists the backends' ports afresh. Device numbers stay fixed between scans, as WinMM's do for
   // a session; the first count query scans when nothing has been scanned yet.
   void Rescan();
@@ -110,6 +117,8 @@ class PortsDeviceLayer final : public MidiDeviceLayer {
   MmResult OutLongMsg(HMidiOut handle, MidiHdr* header, uint32_t size) override;
   MmResult OutClose(HMidiOut handle) override;
   MmResult OutGetLargestMessage(HMidiOut handle, uint32_t& largest) override;
+  std::string NoDevicesText(bool input) override;
+  std::string OpenFailureReason() override;
 
  private:
   class InputPort;
@@ -118,11 +127,17 @@ class PortsDeviceLayer final : public MidiDeviceLayer {
   InputPort* FindInput(HMidiIn handle);
   OutputPort* FindOutput(HMidiOut handle);
   void EnsureScanned();
+  // Keeps why an open failed, for OpenFailureReason; returns the result.
+  MmResult OpenFailed(MmResult result, const PortBackend* backend);
 
   std::vector<std::unique_ptr<PortBackend>> backends_;
   std::vector<Port> inputs_;
   std::vector<Port> outputs_;
   bool scanned_ = false;
+  bool platformTexts_ = false;
+  std::string noInputsText_;
+  std::string noOutputsText_;
+  std::string openFailure_;  // opens run on the procedures' thread only
   std::mutex openMutex_;
   std::vector<std::unique_ptr<InputPort>> openInputs_;
   std::vector<std::unique_ptr<OutputPort>> openOutputs_;

@@ -40,6 +40,21 @@ void ShowOpenFailure(const char* format, MmResult result) {
   ShowError(text);
 }
 
+// A port that would not open: in the platform's words where it has its own (on Linux, where a
+// WinMM code means nothing), else with the system's format and the code.
+void ShowPortOpenFailure(const char* format, MmResult result, const char* listName) {
+  const std::string reason = CurrentMidiDeviceLayer().OpenFailureReason();
+  if (reason.empty()) {
+    ShowOpenFailure(format, result);
+    return;
+  }
+  // A library's own reason may end its sentence already (RtMidi's do).
+  ShowError(std::string("Cannot open the MIDI port chosen in \"") + listName + "\": " + reason +
+            (reason.back() == '.' ? "" : ".") +
+            " To try the program without hardware, choose the simulated module (start the "
+            "program with --simulator).");
+}
+
 // Closes the input of a failed open. The handle stays recorded only if the close failed, so that
 // the next ClosePorts can finish it; a closed handle is forgotten rather than used again.
 void CloseFailedInput(HMidiIn input) {
@@ -53,9 +68,13 @@ int32_t DeviceAt(const std::vector<uint32_t>& devices, int32_t position) {
 
 }  // namespace
 
-void InstallPortListWindow(PortListWindow* window) { installedWindow.store(window); }
+void InstallPortListWindow(PortListWindow* window) {
+  installedWindow.store(window);
+}
 
-void InstallPortSettingsStore(PortSettingsStore* store) { installedStore.store(store); }
+void InstallPortSettingsStore(PortSettingsStore* store) {
+  installedStore.store(store);
+}
 
 void EnableUpdate(uint32_t flag) {
   if (PortListWindow* window = installedWindow.load()) window->EnableUpdate((flag & 0xFF) != 0);
@@ -69,7 +88,10 @@ bool FillList(int list, uint32_t count, MmResult (*capabilities)(uint32_t, std::
               const char* noDeviceText, std::vector<uint32_t>& devices,
               std::vector<std::string>& names) {
   if (count == 0) {
-    ShowError(noDeviceText);
+    // The system's text asks for a Windows driver; a platform without WinMM says what is true
+    // there.
+    const std::string own = CurrentMidiDeviceLayer().NoDevicesText(list == kReceiveFromList);
+    ShowError(own.empty() ? noDeviceText : own);
     return false;
   }
   AddEntry(list, kChooseAPort);
@@ -100,17 +122,26 @@ bool FillPortLists() {
                   outputDevices, outputNames);
 }
 
-int32_t InputDeviceAt(int32_t position) { return DeviceAt(inputDevices, position); }
-int32_t OutputDeviceAt(int32_t position) { return DeviceAt(outputDevices, position); }
-const std::vector<std::string>& InputPortNames() { return inputNames; }
-const std::vector<std::string>& OutputPortNames() { return outputNames; }
+int32_t InputDeviceAt(int32_t position) {
+  return DeviceAt(inputDevices, position);
+}
+int32_t OutputDeviceAt(int32_t position) {
+  return DeviceAt(outputDevices, position);
+}
+const std::vector<std::string>& InputPortNames() {
+  return inputNames;
+}
+const std::vector<std::string>& OutputPortNames() {
+  return outputNames;
+}
 
 bool OpenPorts(int32_t inputDevice, int32_t outputDevice) {
   HMidiIn input = nullptr;
   MmResult result = MidiInOpen(&input, static_cast<uint32_t>(inputDevice), MidiInputCallback, 0,
                                kCallbackFunction);
   if (result != kMmNoError) {
-    ShowOpenFailure("midiInOpen returned %.8lx. Is the MIDI port currently in use?\n", result);
+    ShowPortOpenFailure("midiInOpen returned %.8lx. Is the MIDI port currently in use?\n", result,
+                        "Receive from");
     return false;
   }
   midiIn.store(input);
@@ -152,7 +183,8 @@ bool OpenPorts(int32_t inputDevice, int32_t outputDevice) {
     MidiInReset(input);
     MidiInUnprepareHeader(input, &inputHeader, sizeof(MidiHdr));
     CloseFailedInput(input);
-    ShowOpenFailure("midiOutOpen returned %.8lx. Is the MIDI port currently in use?\n", result);
+    ShowPortOpenFailure("midiOutOpen returned %.8lx. Is the MIDI port currently in use?\n", result,
+                        "Transmit to");
     return false;
   }
   midiOut.store(output);

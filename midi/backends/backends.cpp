@@ -57,6 +57,23 @@ const std::vector<BackendEntry> kBackends = {
 // Always compiled in; the front ends pass it among the extra backends when asked to.
 constexpr const char* kSimulatorBackendName = "simulator";
 
+#ifndef _WIN32
+// WinMM's texts for no device send the user to install a Windows driver. What is true here: what
+// was looked for, what usually makes it missing, and how to try the program without it.
+#ifdef KFW_HAVE_RTMIDI
+#define KFW_LOOKED_FOR "no ALSA sequencer or JACK port, and no raw MIDI device"
+#else
+#define KFW_LOOKED_FOR "no raw MIDI device"
+#endif
+std::string NoPortText(const char* direction) {
+  return std::string("No MIDI ") + direction +
+         " found: " KFW_LOOKED_FOR
+         ". Is the MIDI interface plugged in and its driver loaded, and is your user in the "
+         "\"audio\" group? To try the program without hardware, start it with --simulator.";
+}
+#undef KFW_LOOKED_FOR
+#endif
+
 }  // namespace
 
 std::unique_ptr<MidiDeviceLayer> MakeStandardDeviceLayer(BackendOptions options) {
@@ -65,6 +82,9 @@ std::unique_ptr<MidiDeviceLayer> MakeStandardDeviceLayer(BackendOptions options)
     if (entry.wanted(options)) layer->AddBackend(entry.make(options));
   }
   for (auto& backend : options.extraBackends) layer->AddBackend(std::move(backend));
+#ifndef _WIN32
+  layer->UsePlatformTexts(NoPortText("input"), NoPortText("output"));
+#endif
 #ifdef _WIN32
   // WinMM is a device layer of its own, not a byte stream: the port layer's devices are numbered
   // on after WinMM's.

@@ -6,6 +6,7 @@
 #include <sound/asound.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "midi/backends/drain.h"
@@ -23,6 +25,11 @@
 namespace kfw {
 
 namespace {
+
+// The system's own words for an errno value, as strerror gives them.
+std::string ErrnoText(int error) {
+  return std::generic_category().message(error);
+}
 
 MmResult FromErrno(int error) {
   switch (error) {
@@ -50,22 +57,36 @@ enum class DeviceKind { kTerminal, kRawMidi, kOther };
 // One open device file, shared by the input and the output opened on its path.
 class RawDevice {
  public:
-  static MmResult Open(const std::string& path, std::shared_ptr<RawDevice>& device) {
+  // reason: why it failed, in the system's words.
+  static MmResult Open(const std::string& path, std::shared_ptr<RawDevice>& device,
+                       std::string& reason) {
+    const auto failed = [&reason](int error) {
+      reason = ErrnoText(error);
+      return FromErrno(error);
+    };
     // O_NONBLOCK: opening a busy device can otherwise block for ever. It stays set; reading
     // waits in poll and writing waits, boundedly, for room.
     const int fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return FromErrno(errno);
+    if (fd < 0) return failed(errno);
+    // A file opens, takes every byte written and answers nothing: the update would wait out every
+    // reply's time-out before telling the user anything.
+    struct stat status {};
+    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+      close(fd);
+      reason = "A regular file, not a MIDI device or terminal";
+      return kMmBadDeviceId;
+    }
     // Two programs writing blocks to one module would ruin both updates.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
       const int error = errno;
       close(fd);
-      return FromErrno(error == EWOULDBLOCK ? EBUSY : error);
+      return failed(error == EWOULDBLOCK ? EBUSY : error);
     }
     int wake[2];
     if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
       const int error = errno;
       close(fd);
-      return FromErrno(error);
+      return failed(error);
     }
     DeviceKind kind = DeviceKind::kOther;
     if (isatty(fd)) {
@@ -75,7 +96,7 @@ class RawDevice {
         close(fd);
         close(wake[0]);
         close(wake[1]);
-        return FromErrno(error);
+        return failed(error);
       }
     } else {
       int version = 0;
@@ -211,13 +232,13 @@ struct DeviceTable {
   std::mutex mutex;
   std::map<std::string, std::weak_ptr<RawDevice>> open;
 
-  // The device open on `path`, opened now if it is not.
-  MmResult Get(const std::string& path, std::shared_ptr<RawDevice>& device) {
+  // The device open on `path`, opened now if it is not; reason: why not, when it cannot be.
+  MmResult Get(const std::string& path, std::shared_ptr<RawDevice>& device, std::string& reason) {
     if (auto existing = open[path].lock()) {
       device = std::move(existing);
       return kMmNoError;
     }
-    const MmResult result = RawDevice::Open(path, device);
+    const MmResult result = RawDevice::Open(path, device, reason);
     if (result == kMmNoError) open[path] = device;
     return result;
   }
@@ -317,6 +338,10 @@ class RawDeviceBackend final : public PortBackend {
         table_(std::make_shared<DeviceTable>()) {}
 
   std::string Name() const override { return "raw"; }
+  std::string OpenFailureReason() const override {
+    std::lock_guard lock(table_->mutex);
+    return openFailure_;
+  }
 
   void ListPorts(std::vector<std::string>& inputs, std::vector<std::string>& outputs) override {
     std::lock_guard lock(table_->mutex);
@@ -340,7 +365,7 @@ class RawDeviceBackend final : public PortBackend {
     std::shared_ptr<RawDevice> device;
     const MmResult result = Acquire(port, device);
     if (result != kMmNoError) return result;
-    if (device->hasInput) return kMmAllocated;
+    if (device->hasInput) return InUse();
     device->hasInput = true;
     device->StartReading(std::move(sink));
     connection = std::make_unique<RawInput>(table_, std::move(device));
@@ -353,28 +378,34 @@ class RawDeviceBackend final : public PortBackend {
     std::shared_ptr<RawDevice> device;
     const MmResult result = Acquire(port, device);
     if (result != kMmNoError) return result;
-    if (device->hasOutput) return kMmAllocated;
+    if (device->hasOutput) return InUse();
     device->hasOutput = true;
     connection = std::make_unique<RawOutput>(table_, std::move(device));
     return kMmNoError;
   }
 
  private:
-  // Under the table's lock.
+  // Under the table's lock, as are the two below.
   MmResult Acquire(const std::string& port, std::shared_ptr<RawDevice>& device) {
+    openFailure_.clear();
     std::string path;
     for (const auto& [name, listedPath] : listed_) {
       if (name == port) path = listedPath;
     }
     if (path.empty() && !port.empty() && port.front() == '/') path = port;
     if (path.empty()) return kMmBadDeviceId;
-    return table_->Get(path, device);
+    return table_->Get(path, device, openFailure_);
+  }
+  MmResult InUse() {
+    openFailure_ = "Already open in this direction";
+    return kMmAllocated;
   }
 
   std::vector<std::string> paths_;
   bool scanRawMidi_;
   std::shared_ptr<DeviceTable> table_;
   std::vector<std::pair<std::string, std::string>> listed_;  // name, path
+  std::string openFailure_;                                  // why the last open failed
 };
 
 }  // namespace

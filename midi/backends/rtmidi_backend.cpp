@@ -19,18 +19,23 @@ void ErrorTrap::Attach(RtMidi& midi) {
   midi.setErrorCallback(&ErrorTrap::OnError, this);
 }
 
-std::optional<RtMidiError::Type> ErrorTrap::Take() {
+std::optional<RtMidiError::Type> ErrorTrap::Take(std::string* text) {
   std::lock_guard lock(mutex_);
   std::optional<RtMidiError::Type> error = error_;
+  if (text) *text = text_;
   error_.reset();
+  text_.clear();
   return error;
 }
 
-void ErrorTrap::OnError(RtMidiError::Type type, const std::string&, void* user) {
+void ErrorTrap::OnError(RtMidiError::Type type, const std::string& text, void* user) {
   if (type == RtMidiError::WARNING || type == RtMidiError::DEBUG_WARNING) return;
   auto* trap = static_cast<ErrorTrap*>(user);
   std::lock_guard lock(trap->mutex_);
-  if (!trap->error_) trap->error_ = type;
+  if (!trap->error_) {
+    trap->error_ = type;
+    trap->text_ = text;
+  }
 }
 
 MmResult ToMmResult(RtMidiError::Type type) {
@@ -300,11 +305,14 @@ class RtMidiBackend final : public PortBackend {
     }
   }
 
+  std::string OpenFailureReason() const override { return openFailure_; }
+
   MmResult OpenInput(const std::string& port, ByteSink sink,
                      std::unique_ptr<InputConnection>& connection) override {
+    openFailure_.clear();
     auto trap = std::make_unique<rtmidi::ErrorTrap>();
     auto midi = rtmidi::MakeInput(api_, kClientName, *trap);
-    if (!midi) return kMmNoDriver;
+    if (!midi) return NotRunning();
     const std::optional<unsigned> index = rtmidi::FindPort(*midi, port);
     if (!index) return kMmBadDeviceId;
     // RtMidi ignores SysEx unless told otherwise; clock and active sensing stay ignored.
@@ -312,7 +320,7 @@ class RtMidiBackend final : public PortBackend {
     auto deliverer = std::make_unique<Deliverer>(std::move(sink));
     midi->setCallback(&Deliverer::OnMessage, deliverer.get());
     midi->openPort(*index, "in");
-    if (auto error = trap->Take()) return rtmidi::ToMmResult(*error);
+    if (auto error = trap->Take(&openFailure_)) return rtmidi::ToMmResult(*error);
     if (!midi->isPortOpen()) return kMmError;
     connection = std::make_unique<RtMidiInputConnection>(std::move(trap), std::move(midi),
                                                          std::move(deliverer));
@@ -321,22 +329,23 @@ class RtMidiBackend final : public PortBackend {
 
   MmResult OpenOutput(const std::string& port,
                       std::unique_ptr<OutputConnection>& connection) override {
+    openFailure_.clear();
     uint64_t latencyMicros = 0;
     uint32_t largestMessage = kNoMessageLimit;  // none known for the ALSA sequencer
     if (api_ == RtMidi::UNIX_JACK) {
       const std::optional<uint64_t> period = JackServerPeriodMicros();
-      if (!period) return kMmNoDriver;
+      if (!period) return NotRunning();
       // RtMidi writes the message into a ring that the next process cycle empties.
       latencyMicros = *period;
       largestMessage = kJackLargestMessage;
     }
     auto trap = std::make_unique<rtmidi::ErrorTrap>();
     auto midi = rtmidi::MakeOutput(api_, kClientName, *trap);
-    if (!midi) return kMmNoDriver;
+    if (!midi) return NotRunning();
     const std::optional<unsigned> index = rtmidi::FindPort(*midi, port);
     if (!index) return kMmBadDeviceId;
     midi->openPort(*index, "out");
-    if (auto error = trap->Take()) return rtmidi::ToMmResult(*error);
+    if (auto error = trap->Take(&openFailure_)) return rtmidi::ToMmResult(*error);
     if (!midi->isPortOpen()) return kMmError;
     connection = std::make_unique<RtMidiOutputConnection>(std::move(trap), std::move(midi),
                                                           largestMessage, latencyMicros);
@@ -344,8 +353,17 @@ class RtMidiBackend final : public PortBackend {
   }
 
  private:
+  // The system has gone since the ports were listed (a JACK server stopped).
+  MmResult NotRunning() {
+    openFailure_ = api_ == RtMidi::UNIX_JACK ? "The JACK server is not running"
+                                             : "The ALSA sequencer is not there";
+    return kMmNoDriver;
+  }
+
   RtMidi::Api api_;
   std::string name_;
+  // Why the last open failed. Opens and this are asked on the procedures' thread only.
+  std::string openFailure_;
 };
 
 }  // namespace

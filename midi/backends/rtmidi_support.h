@@ -21,14 +21,16 @@ class ErrorTrap {
  public:
   // Installs the trap on `midi`; the trap must outlive it.
   void Attach(RtMidi& midi);
-  // The first serious error (not a warning) since the last Take, and forgets it.
-  std::optional<RtMidiError::Type> Take();
+  // The first serious error (not a warning) since the last Take, and forgets it; text: RtMidi's
+  // words for it, when asked for.
+  std::optional<RtMidiError::Type> Take(std::string* text = nullptr);
 
  private:
   static void OnError(RtMidiError::Type type, const std::string& text, void* user);
 
   std::mutex mutex_;
   std::optional<RtMidiError::Type> error_;
+  std::string text_;
 };
 
 // The result code shown for an RtMidi error.

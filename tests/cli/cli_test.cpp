@@ -12,6 +12,7 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -66,7 +67,17 @@ struct CheckCase {
   std::vector<uint8_t> file;
   std::vector<std::string> identifiers;
   int status;
+  std::string advice = "";  // the line under the result's text, when there is one
 };
+
+// Said under a mismatch when no module's identifiers were given: which module the file is for,
+// and what to do.
+std::string NoModuleAdvice(const char* company, const char* product) {
+  return std::string("The file is for company ") + company + " and product " + product +
+         ", and no module has answered (0x7F7F and 0x7F): give the module's --company and "
+         "--product, or connect to the module (`kfwupdate update FILE --in PORT --out PORT` "
+         "checks the file against the module that answers).";
+}
 
 TEST(CliCheck, ReportsEachFileAsTheUpdateCommandWould) {
   std::vector<uint8_t> badCrc =
@@ -90,6 +101,16 @@ TEST(CliCheck, ReportsEachFileAsTheUpdateCommandWould) {
       {"v1 before a module answered",
        ImageWriter::Version1(kSimCompany, kSimProduct).End().Raw(std::vector<uint8_t>{0}).Bytes(),
        {},
+       kProductMismatch,
+       NoModuleAdvice("0x0021", "0x0A")},
+      {"v1 for any product, before a module answered",
+       ImageWriter::Version1(0x0123, 0x7F).End().Raw(std::vector<uint8_t>{0}).Bytes(),
+       {},
+       kCompanyMismatch,
+       NoModuleAdvice("0x0123", "0x7F")},
+      {"v1 for another module than the one given",
+       ImageWriter::Version1(kSimCompany, kSimProduct).End().Raw(std::vector<uint8_t>{0}).Bytes(),
+       {"--company", "0x0021", "--product", "0x0B"},
        kProductMismatch},
       {"other company",
        ImageWriter::Version1(0x0022, kSimProduct).End().Raw(std::vector<uint8_t>{0}).Bytes(),
@@ -111,8 +132,31 @@ TEST(CliCheck, ReportsEachFileAsTheUpdateCommandWould) {
     const test::ProcessResult result = RunProgram(argv);
     EXPECT_EQ(result.exitStatus, c.status);
     const std::string& text = c.status == kOk ? result.out : result.err;
-    EXPECT_EQ(text, std::string(ResultText(static_cast<ResultCode>(c.status))) + "\n");
+    EXPECT_EQ(text, std::string(ResultText(static_cast<ResultCode>(c.status))) + "\n" +
+                        (c.advice.empty() ? "" : c.advice + "\n"));
   }
+}
+
+// The sample the packages install is for the simulated module; checked with no module, the
+// check's result stays the system's, and the line under it says why and what to do.
+TEST(CliCheck, TheShippedSampleWithoutAModuleSaysWhatToDo) {
+  std::ifstream sample(KFW_SAMPLE_PATH, std::ios::binary);
+  ASSERT_TRUE(sample) << "cannot read " << KFW_SAMPLE_PATH;
+  const std::string file =
+      WriteFile("demo.kfw", std::vector<uint8_t>(std::istreambuf_iterator<char>(sample), {}));
+  test::ProcessResult result = RunProgram({kProgram, "check", file});
+  EXPECT_EQ(result.exitStatus, kProductMismatch);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "Update file's product ID mismatched with device\n" +
+                            NoModuleAdvice("0x0021", "0x0A") + "\n");
+  // What the advice says to do.
+  result = RunProgram({kProgram, "check", file, "--company", "0x0021", "--product", "0x0A"});
+  EXPECT_EQ(result.exitStatus, kOk) << result.err;
+  EXPECT_EQ(result.out, "No error\n");
+  // For programs the result says it all; standard error stays quiet.
+  result = RunProgram({kProgram, "check", file, "--json"});
+  EXPECT_EQ(result.exitStatus, kProductMismatch);
+  EXPECT_EQ(result.err, "");
 }
 
 TEST(CliCheck, FileThatCannotBeReadHasItsOwnStatus) {
@@ -200,6 +244,14 @@ TEST(CliInspect, ShowsTheRecordsInPlayOrderAndWhereABadFileGoesWrong) {
        kImageCorrupt,
        {"     2       5  noop",
         "Fault: the file ends at offset 6, after record 2, without an end record"}},
+      {"no image, and nothing after the end",
+       ImageWriter::Version0().Delay(3).End().Bytes(),
+       {},
+       kImageCorrupt,
+       {"     2       5  end", "After the end record: 0 bytes",
+        "Fault: record 2 (end) at offset 5 is the file's last byte; a file without an image "
+        "record must carry at least one byte after its end record",
+        "Result: Update file image corrupt (3)"}},
       {"version 2",
        std::vector<uint8_t>{0x02, 0x00, 0x00, 0xFF},
        {},
@@ -393,10 +445,13 @@ TEST(CliHelp, EveryCommandTakesTheOptionsTheHelpGivesItAndNoOther) {
     } else if (line == "Every command takes:") {
       everyCommand = true;
       named.clear();
-    } else if (line.rfind(" also take:") == line.size() - 11) {
+    } else if (const size_t heading = line.find(" also take");
+               heading != std::string::npos &&
+               (line.substr(heading) == " also take:" || line.substr(heading) == " also takes:")) {
+      // "ports, connect and update also take:", or one command: "update also takes:".
       everyCommand = false;
       named.clear();
-      std::istringstream words(line.substr(0, line.size() - 11));
+      std::istringstream words(line.substr(0, heading));
       for (std::string word; words >> word;) {
         if (word.back() == ',') word.pop_back();
         if (word != "and") named.push_back(word);
@@ -678,10 +733,11 @@ TEST(CliUpdate, FastSendsTheSameMessagesAndPrintsTheSame) {
 }
 
 TEST(CliUpdate, DataThatCannotTravelIsRefusedBeforeTheModuleIsErased) {
-  const std::string file = WriteFile("eight-bit.kfw", ImageWriter::Version1(kSimCompany, kSimProduct)
-                                                          .Image(1, 3, EightBitFirmware(512))
-                                                          .End()
-                                                          .Bytes());
+  const std::string file =
+      WriteFile("eight-bit.kfw", ImageWriter::Version1(kSimCompany, kSimProduct)
+                                     .Image(1, 3, EightBitFirmware(512))
+                                     .End()
+                                     .Bytes());
   const std::string trace = (ScratchDirectory() / "eight-bit-trace.txt").string();
   const test::ProcessResult result = RunProgram(
       {kProgram, "update", file, "--in", "sim", "--out", "sim", "-log", "--trace-file", trace});
@@ -733,7 +789,7 @@ TEST(CliUpdate, NoAnswersTheSameVersionQuestionBeforeTheModuleIsErased) {
 
 struct StopCase {
   const char* name;
-  int signal;  // on Windows, a console event
+  int signal;         // on Windows, a console event
   bool duringBlocks;  // else during a long delay record, before any block
 };
 
@@ -1024,6 +1080,19 @@ TEST(CliJson, EveryCommandEndsWithItsResultAndAFailureWithItsErrorBox) {
         "run `kfwupdate ports` to list them (the simulated module is listed with "
         "--simulator) 69"},
        true},
+#ifndef _WIN32
+      // What is true on Linux, where WinMM's "midiInOpen returned 00000002" would mean nothing.
+      {"a raw device that is not there",
+       {"connect", "--in", missing, "--out", missing},
+       69,
+       {"box error Cannot open the MIDI port chosen in \"Receive from\": No such file or "
+        "directory. To try the program without hardware, choose the simulated module (start the "
+        "program with --simulator).",
+        "result null Cannot open the MIDI port chosen in \"Receive from\": No such file or "
+        "directory. To try the program without hardware, choose the simulated module (start the "
+        "program with --simulator). 69"},
+       true},
+#endif
       {"a module that answers",
        {"connect", "--in", "sim", "--out", "sim"},
        kOk,
@@ -1148,6 +1217,13 @@ TEST(CliJson, InspectGivesTheFactsOfThePeoplesReport) {
        {"productMismatch"}},
       {"a wrong CRC", badCrc, {}, {"delay@3", "image@5", "end@74"}, {"crcMismatch"}},
       {"a reset argument of 4", resetFour, {}, {"delay@3"}, {"resetArgument"}},
+      // The end record was reached: what follows it is counted, none.
+      {"no image, nothing after the end",
+       ImageWriter::Version0().Delay(2).End().Bytes(),
+       {},
+       {"delay@3", "end@5"},
+       {"nothingAfterEnd"}},
+      {"no end record", ImageWriter::Version0().NoOp().Bytes(), {}, {"noop@3"}, {"noEndRecord"}},
       {"version 2", std::vector<uint8_t>{0x02, 0x00, 0x00, 0xFF}, {}, {}, {"unknownVersion"}},
       {"empty", {}, {}, {}, {"tooShort"}},
   };
@@ -1182,6 +1258,14 @@ TEST(CliJson, InspectGivesTheFactsOfThePeoplesReport) {
       }
     }
     EXPECT_EQ(records, c.records);
+    // What follows the end record, whenever the walk reached it, as people read it.
+    const size_t after = report.out.find("After the end record: ");
+    EXPECT_EQ(inspection.contains("bytesAfterEnd"), after != std::string::npos) << report.out;
+    if (inspection.contains("bytesAfterEnd") && after != std::string::npos) {
+      EXPECT_EQ(report.out.substr(after, report.out.find('\n', after) - after),
+                "After the end record: " +
+                    std::to_string(inspection.at("bytesAfterEnd").get<unsigned>()) + " bytes");
+    }
     // The header and CRC as people read them.
     if (inspection.contains("crc")) {
       char line[64];
@@ -1200,6 +1284,114 @@ TEST(CliJson, InspectGivesTheFactsOfThePeoplesReport) {
       EXPECT_NE(report.out.find(text), std::string::npos) << text << report.out;
     }
     EXPECT_EQ(faults, c.faults);
+  }
+}
+
+// A file of no-op records, then the end record and a byte after it: check accepts it.
+std::vector<uint8_t> NoOps(size_t count) {
+  ImageWriter writer = ImageWriter::Version0();
+  for (size_t i = 0; i < count; ++i) writer.NoOp();
+  return writer.End().Raw(std::vector<uint8_t>{0}).Bytes();
+}
+
+#ifndef _WIN32
+// Each record is written out as it is walked, so the memory taken does not grow with the number
+// of records: a million of them are shown, whole, within an address space of 64 MiB (the program
+// and its libraries take about 25 MiB, the file 1 MiB). Gathered before being shown they took
+// about 100 MiB for the report and 600 MiB for --json.
+TEST(CliInspect, AMillionRecordsAreShownInBoundedMemoryAsCheckJudgesThem) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "a sanitizer reserves terabytes of address space: no limit of it can hold";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+  GTEST_SKIP() << "a sanitizer reserves terabytes of address space: no limit of it can hold";
+#endif
+#endif
+  constexpr size_t kRecords = 1'000'000;
+  const std::string file = WriteFile("million.kfw", NoOps(kRecords));
+  EXPECT_EQ(RunProgram({kProgram, "check", file}).exitStatus, kOk);
+  for (const bool json : {false, true}) {
+    SCOPED_TRACE(json ? "--json" : "the report");
+    const test::ProcessResult result =
+        RunProgram({"/bin/sh", "-c", "ulimit -v 65536 && exec \"$0\" inspect \"$1\" $2", kProgram,
+                    file, json ? "--json" : ""});
+    ASSERT_EQ(result.exitStatus, kOk) << result.err;
+    EXPECT_EQ(result.err, "");
+    if (json) {
+      // Read as text, not parsed whole: a million objects would take the test itself hundreds of
+      // megabytes.
+      const size_t lineEnd = result.out.find('\n');
+      ASSERT_NE(lineEnd, std::string::npos);
+      const std::string inspection = result.out.substr(0, lineEnd);
+      EXPECT_TRUE(Json::accept(inspection)) << "not one JSON object";
+      EXPECT_EQ(inspection.rfind("{\"event\":\"inspection\",", 0), 0u);
+      size_t noops = 0;
+      for (size_t at = 0; (at = inspection.find("\"type\":\"noop\"}", at)) != std::string::npos;
+           ++at) {
+        ++noops;
+      }
+      EXPECT_EQ(noops, kRecords);
+      const std::string end =
+          "{\"number\":1000000,\"offset\":1000002,\"type\":\"noop\"},{\"number\":1000001,"
+          "\"offset\":1000003,\"type\":\"end\"}],\"bytesAfterEnd\":1,\"faults\":[]}";
+      ASSERT_GE(inspection.size(), end.size());
+      EXPECT_EQ(inspection.substr(inspection.size() - end.size()), end);
+      const std::vector<Json> rest = JsonLines(result.out.substr(lineEnd + 1));
+      ASSERT_EQ(rest.size(), 1u);
+      EXPECT_EQ(Summary(rest[0]), "result 0 No error 0");
+    } else {
+      EXPECT_NE(result.out.find("\n  1000000  1000002  noop\n  1000001  1000003  end\n"
+                                "After the end record: 1 bytes\nResult: No error (0)\n"),
+                std::string::npos)
+          << result.out.substr(result.out.size() - 200);
+    }
+  }
+}
+#endif
+
+struct InterruptCase {
+  const char* name;
+  int signal;
+  bool json;
+};
+
+// Ctrl-C, SIGTERM or SIGHUP while `inspect` writes out a long file: it stops there and ends as
+// every command does, with the canceled result and, for programs, a whole last line.
+TEST(CliInspect, AStopWhileTheRecordsAreWrittenEndsItWithTheCanceledResult) {
+  const std::string file = WriteFile("long.kfw", NoOps(4'000'000));
+  const std::vector<InterruptCase> cases = {
+#ifdef _WIN32
+      {"Ctrl-C", CTRL_C_EVENT, false},
+      {"Ctrl-C, --json", CTRL_C_EVENT, true},
+#else
+      {"Ctrl-C", SIGINT, false},
+      {"SIGTERM, --json", SIGTERM, true},
+      {"SIGHUP, --json", SIGHUP, true},
+#endif
+  };
+  for (const InterruptCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> argv = {kProgram, "inspect", file};
+    if (c.json) argv.push_back("--json");
+    test::ChildProcess inspect(argv);
+    ASSERT_TRUE(inspect.WaitForOutput(c.json ? "{\"number\":100," : " 102  noop\n",
+                                      std::chrono::seconds(20)));
+    inspect.Signal(c.signal);
+    const test::ProcessResult result = inspect.Wait(std::chrono::seconds(20));
+    EXPECT_EQ(result.exitStatus, kCanceled) << result.err;
+    EXPECT_EQ(result.err, "\nCanceling... (press Ctrl-C again to quit at once)\n");
+    if (c.json) {
+      const std::vector<Json> events = JsonLines(result.out);
+      ASSERT_EQ(events.size(), 2u);
+      EXPECT_LT(events[0].at("records").size(), 4'000'000u);
+      EXPECT_FALSE(events[0].contains("bytesAfterEnd"));
+      EXPECT_EQ(events[0].at("faults"), Json::array());
+      EXPECT_EQ(Summary(events[1]), "result 5 Operation canceled 5");
+    } else {
+      const std::string last = "noop\nResult: Operation canceled (5)\n";
+      ASSERT_GE(result.out.size(), last.size());
+      EXPECT_EQ(result.out.substr(result.out.size() - last.size()), last);
+    }
   }
 }
 
@@ -1229,8 +1421,8 @@ TEST(CliFiles, NamesOutsideAsciiAreReadAndWritten) {
   const std::string data = dir + "/\u0434\u0430\u043d\u043d\u044b\u0435.bin";
   const std::string packed = dir + "/\u00e9t\u00e9-\u65e5\u672c.kfw";
   std::ofstream(PathOf(data), std::ios::binary) << "QXFW\x01\x03";
-  test::ProcessResult result = RunProgram({kProgram, "pack", packed, "--company", "0x0021",
-                                           "--product", "0x0A", "image:1.3:" + data});
+  test::ProcessResult result = RunProgram(
+      {kProgram, "pack", packed, "--company", "0x0021", "--product", "0x0A", "image:1.3:" + data});
   EXPECT_EQ(result.exitStatus, 0) << result.err;
   EXPECT_NE(result.out.find("Wrote " + packed + ":"), std::string::npos) << result.out;
   EXPECT_TRUE(std::filesystem::exists(PathOf(packed)));
@@ -1321,6 +1513,9 @@ TEST(CliSimulate, RefusesAnIdentityItsRepliesCannotCarry) {
       {{"--company", "0xFF7F"}, "each byte of --company must be at most 0x7F"},
       {{"--product", "0x80"}, "--product must be at most 0x7F"},
       {{"--name", name30}, "--name takes at most 29 characters"},
+      // UTF-8 "café": its last two bytes are above 0x7F.
+      {{"--name", "caf\xC3\xA9"}, "each byte of --name must be at most 0x7F"},
+      {{"--name", "QX\x80"}, "each byte of --name must be at most 0x7F"},
   };
   const std::string nowhere = (ScratchDirectory() / "no-such-device").string();
   for (const auto& [options, text] : cases) {

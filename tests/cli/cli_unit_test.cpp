@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <climits>
+#include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -29,9 +30,11 @@
 #include "cli/visible_text.h"
 #include "engine/process_state.h"
 #include "image/image_writer.h"
+#include "midi/ports.h"
 #include "protocol/device_status.h"
 #include "tests/engine/engine_helpers.h"
 #include "tests/support/doubles.h"
+#include "tests/support/test_device.h"
 
 namespace kfw {
 namespace {
@@ -44,46 +47,46 @@ struct NumberCase {
 
 TEST(CliNumbers, OnlyDecimalDigitsOrHexDigitsAfter0xAreNumbers) {
   const std::vector<NumberCase> cases = {
-      {"0", 255, 0},
-      {"33", 255, 33},
-      {"033", 255, 33},  // decimal, not octal
-      {"0x21", 255, 0x21},
-      {"0X0a", 255, 0x0A},
-      {"0xFF", 255, 0xFF},
-      {"0x00ff", 255, 0xFF},
-      {"255", 255, 255},
-      {"256", 255, std::nullopt},
-      {"0x100", 255, std::nullopt},
-      // The largest unsigned long, and one more.
+    {"0", 255, 0},
+    {"33", 255, 33},
+    {"033", 255, 33},  // decimal, not octal
+    {"0x21", 255, 0x21},
+    {"0X0a", 255, 0x0A},
+    {"0xFF", 255, 0xFF},
+    {"0x00ff", 255, 0xFF},
+    {"255", 255, 255},
+    {"256", 255, std::nullopt},
+    {"0x100", 255, std::nullopt},
+  // The largest unsigned long, and one more.
 #if ULONG_MAX > 0xFFFFFFFFul
-      {"18446744073709551615", ULONG_MAX, ULONG_MAX},
-      {"0xffffffffffffffff", ULONG_MAX, ULONG_MAX},
+    {"18446744073709551615", ULONG_MAX, ULONG_MAX},
+    {"0xffffffffffffffff", ULONG_MAX, ULONG_MAX},
 #else  // 32 bits, as on Windows
-      {"4294967295", ULONG_MAX, ULONG_MAX},
-      {"0xffffffff", ULONG_MAX, ULONG_MAX},
-      {"4294967296", ULONG_MAX, std::nullopt},
-      {"0x100000000", ULONG_MAX, std::nullopt},
+    {"4294967295", ULONG_MAX, ULONG_MAX},
+    {"0xffffffff", ULONG_MAX, ULONG_MAX},
+    {"4294967296", ULONG_MAX, std::nullopt},
+    {"0x100000000", ULONG_MAX, std::nullopt},
 #endif
-      {"18446744073709551616", ULONG_MAX, std::nullopt},
-      {"0x10000000000000000", ULONG_MAX, std::nullopt},
-      {"99999999999999999999", 255, std::nullopt},
-      {"", 255, std::nullopt},
-      {"0x", 255, std::nullopt},
-      {"0X", 255, std::nullopt},
-      {" 33", 255, std::nullopt},
-      {"\t33", 255, std::nullopt},
-      {"33 ", 255, std::nullopt},
-      {"+33", 255, std::nullopt},
-      {"-0", 255, std::nullopt},
-      {"0x 21", 255, std::nullopt},
-      {"0x+21", 255, std::nullopt},
-      {"0x-0", 255, std::nullopt},
-      {"0x-1", ULONG_MAX, std::nullopt},
-      {"x21", 255, std::nullopt},
-      {"21h", 255, std::nullopt},
-      {"0xg", 255, std::nullopt},
-      {"1e2", 255, std::nullopt},
-      {"0b1", 255, std::nullopt},
+    {"18446744073709551616", ULONG_MAX, std::nullopt},
+    {"0x10000000000000000", ULONG_MAX, std::nullopt},
+    {"99999999999999999999", 255, std::nullopt},
+    {"", 255, std::nullopt},
+    {"0x", 255, std::nullopt},
+    {"0X", 255, std::nullopt},
+    {" 33", 255, std::nullopt},
+    {"\t33", 255, std::nullopt},
+    {"33 ", 255, std::nullopt},
+    {"+33", 255, std::nullopt},
+    {"-0", 255, std::nullopt},
+    {"0x 21", 255, std::nullopt},
+    {"0x+21", 255, std::nullopt},
+    {"0x-0", 255, std::nullopt},
+    {"0x-1", ULONG_MAX, std::nullopt},
+    {"x21", 255, std::nullopt},
+    {"21h", 255, std::nullopt},
+    {"0xg", 255, std::nullopt},
+    {"1e2", 255, std::nullopt},
+    {"0b1", 255, std::nullopt},
   };
   for (const NumberCase& c : cases) {
     SCOPED_TRACE(std::string("\"") + c.text + "\"");
@@ -127,6 +130,63 @@ TEST(CliVisibleText, EveryByteATerminalWouldActOnIsWrittenOut) {
       {"\\x1b", "\\\\x1b"},  // a name that only looks like an escape is told apart
   };
   for (const auto& [text, visible] : texts) EXPECT_EQ(cli::VisibleText(text), visible) << visible;
+}
+
+struct PortWordCase {
+  std::string word;
+  int32_t position;   // 0: refused
+  std::string error;  // what the refusal says, when refused
+};
+
+// Port names are any local program's choice: a JACK or ALSA client can name its port with escape
+// sequences that retitle the terminal or paint it. Wherever the terminal shows one (the lists of
+// `ports`, a PORT matching several) it is written with the visible-text rule, as the module's
+// texts are; the name as shown chooses the port too.
+TEST(CliPortNames, ReachTheTerminalOnlyAsVisibleTextAndChooseThePortAsShown) {
+  test::TestDevice device;
+  const std::string hostile = "x \x1b]0;owned\x07\x1b[31mred";
+  const std::string shown = "x \\x1b]0;owned\\x07\\x1b[31mred";
+  device.inputNames = {hostile, "x caf\xC3\xA9"};
+  device.outputNames = {"Out"};
+  ASSERT_TRUE(FillPortLists());
+
+  cli::TerminalFrontEnd frontEnd(std::nullopt, cli::BarStyle::kNone);
+  testing::internal::CaptureStdout();
+  frontEnd.ShowPortLists(InputPortNames(), OutputPortNames());
+  const std::string listed = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(listed,
+            "Receive from:\n  0  (Choose a MIDI port)\n  1  " + shown +
+                "\n  2  x caf\\xc3\\xa9\nTransmit to:\n  0  (Choose a MIDI port)\n  1  Out\n");
+
+  const cli::PortChoice choice;
+  const std::vector<PortWordCase> cases = {
+      {hostile, 1, ""},
+      {shown, 1, ""},
+      {"x caf\\xc3\\xa9", 2, ""},
+      {"CAF\xC3\xA9", 2, ""},
+      {"x", 0,
+       "\"x\" matches several ports in \"Receive from\": \"" + shown +
+           "\" \"x caf\\xc3\\xa9\"; give more of the name or its position"},
+      {"\x1b]0;", 1, ""},
+      // Both names as shown hold a backslash; the word is shown as the names are.
+      {"\\x", 0,
+       "\"\\\\x\" matches several ports in \"Receive from\": \"" + shown +
+           "\" \"x caf\\xc3\\xa9\"; give more of the name or its position"},
+      {"nothing\x07", 0,
+       "no port in \"Receive from\" matches \"nothing\\x07\"; run `kfwupdate ports` to list "
+       "them (the simulated module is listed with --simulator)"},
+  };
+  for (const PortWordCase& c : cases) {
+    SCOPED_TRACE(cli::VisibleText(c.word));
+    int32_t position = 0;
+    std::string error;
+    EXPECT_EQ(choice.ResolveInput(c.word, position, error), c.position != 0);
+    if (c.position != 0) {
+      EXPECT_EQ(position, c.position);
+    }
+    EXPECT_EQ(error, c.error);
+    for (const char byte : error) EXPECT_TRUE(byte >= 0x20 && byte < 0x7F) << error;
+  }
 }
 
 // The lines standard error shows for one procedure's progress, and the texts between them.
@@ -273,7 +333,10 @@ TEST(CliJson, OtherTextsStayUtf8AndAByteThatIsNotIsReplaced) {
   const auto events = JsonWritten(
       [&](cli::JsonFrontEnd& frontEnd) {
         frontEnd.ShowPortLists({utf8, "bad\xFF"}, {});
-        frontEnd.ShowInspection("x\xC3.kfw", ImageInspection{});
+        const ImageInspection nothing;
+        const auto inspection = frontEnd.StartInspection("x\xC3.kfw");
+        inspection->HeaderRead(nothing);
+        inspection->Finish(nothing, kOk);
         frontEnd.ShowError("Can't open file " + utf8 + " for reading");
       },
       &text);
@@ -322,11 +385,35 @@ TEST(CliJson, AFatalTextIsTheLastThingWritten) {
   EXPECT_EQ(events[1], (nlohmann::json{{"event", "box"},
                                        {"kind", "fatal"},
                                        {"caption", "Korvex Firmware Update Utility"},
-                                       {"text", "midiOutLongMsg call failed - code 00000007\n"}}));
+                                       {"text", "midiOutLongMsg call failed - code 00000007"}}));
   EXPECT_EQ(events[2], (nlohmann::json{{"event", "result"},
                                        {"code", nullptr},
-                                       {"text", "midiOutLongMsg call failed - code 00000007\n"},
+                                       {"text", "midiOutLongMsg call failed - code 00000007"},
                                        {"exitStatus", 1}}));
+}
+
+// The boxes show the system's texts as they are, line feed and all; a program reading the events
+// gets each text without the line end, and nothing else of it is taken away.
+TEST(CliJson, TextsComeWithoutTheLineEndTheirBoxesShow) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"midiInOpen returned 00000001. Is the MIDI port currently in use?\n",
+       "midiInOpen returned 00000001. Is the MIDI port currently in use?"},
+      {"midiInPrepareHeader returned 00000007\n", "midiInPrepareHeader returned 00000007"},
+      {"two lines\nand no end", "two lines\nand no end"},
+      {"MIDI Response timeout", "MIDI Response timeout"},
+  };
+  for (const auto& [shown, told] : cases) {
+    SCOPED_TRACE(shown);
+    const auto events = JsonWritten([&shown = shown](cli::JsonFrontEnd& frontEnd) {
+      frontEnd.ShowError(shown);
+      frontEnd.AskYesNo(shown);
+      frontEnd.Finish(69);
+    });
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[0].at("text"), told);
+    EXPECT_EQ(events[1].at("text"), told);
+    EXPECT_EQ(events[2].at("text"), told);
+  }
 }
 
 TEST(CliJson, TheResultCarriesACodeOnlyForTheStatusesThatAreResultCodes) {
@@ -404,6 +491,66 @@ TEST(CliUpdateSteps, ACtrlCCancelsTheUpdateWhereverItComesAndNothingIsErasedAfte
     EXPECT_EQ(watch.Names().find("R0"), std::string::npos) << watch.Names();
     EXPECT_TRUE(rig.module.ProgrammedImages().empty());
   }
+}
+
+struct StoppedCommandCase {
+  const char* name;
+  int (*run)(const std::vector<std::string>&);
+  std::vector<std::string> words;
+  bool json;
+};
+
+// check, inspect and ports take the stop signals too: one that comes while they run (here, before
+// the command looks at its work) ends them as it ends connect and update, with the canceled
+// result, and with a `result` line for programs.
+TEST(CliInterrupt, CheckInspectAndPortsEndWithTheCanceledResult) {
+  const std::string file = (test::ScratchDirectory() / "stopped.kfw").string();
+  {
+    const std::vector<uint8_t> bytes = NewerImage();
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
+  }
+#ifndef _WIN32
+  // No JACK server is started for the list, nor one of the machine's asked.
+  setenv("JACK_NO_START_SERVER", "1", 1);
+  setenv("JACK_DEFAULT_SERVER", "kfw-none", 1);
+#endif
+  const std::vector<StoppedCommandCase> cases = {
+      {"check", cli::RunCheck, {file}, false},
+      {"check --json", cli::RunCheck, {file, "--json"}, true},
+      {"inspect", cli::RunInspect, {file}, false},
+      {"inspect --json", cli::RunInspect, {file, "--json"}, true},
+      {"ports --json", cli::RunPorts, {"--json", "--simulator"}, true},
+  };
+  for (const StoppedCommandCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetProcessState();
+    InterruptHandlerInstalled handler;
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    PressCtrlC();
+    const int status = c.run(c.words);
+    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(status, kCanceled) << out << err;
+    if (c.json) {
+      ASSERT_FALSE(out.empty());
+      const size_t last = out.find_last_of('\n', out.size() - 2);
+      const nlohmann::json result =
+          nlohmann::json::parse(out.substr(last == std::string::npos ? 0 : last + 1));
+      EXPECT_EQ(result.at("event"), "result");
+      EXPECT_EQ(result.at("code"), kCanceled);
+      EXPECT_EQ(result.at("exitStatus"), kCanceled);
+    } else {
+      // Stopped before anything was shown: the canceled result is told as an error.
+      EXPECT_NE(err.find("Operation canceled\n"), std::string::npos) << err;
+      EXPECT_EQ(out, "");
+    }
+  }
+#ifndef _WIN32
+  unsetenv("JACK_NO_START_SERVER");
+  unsetenv("JACK_DEFAULT_SERVER");
+#endif
 }
 
 TEST(CliInterruptDeathTest, ASecondCtrlCQuitsAtOnceWith130) {

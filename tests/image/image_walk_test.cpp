@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -24,10 +25,45 @@ Bytes WithCrc(Bytes file) {
   return file;
 }
 
+// An inspection with the records its sink was told, in the order told.
+struct Inspected : ImageInspection {
+  std::vector<ImageRecord> records;
+};
+
+// Keeps what it is told; stops the walk after `stopAfter` records.
+class KeepingSink final : public InspectionSink {
+ public:
+  explicit KeepingSink(uint32_t stopAfter = UINT32_MAX) : stopAfter_(stopAfter) {}
+  void HeaderRead(const ImageInspection& inspection) override {
+    EXPECT_EQ(headers++, 0) << "the header is told once";
+    EXPECT_TRUE(records.empty()) << "the header is told first";
+    EXPECT_EQ(inspection.recordCount, 0u);
+  }
+  bool RecordWalked(uint32_t number, const ImageRecord& record) override {
+    EXPECT_EQ(headers, 1) << "a record before the header";
+    records.push_back(record);
+    EXPECT_EQ(number, records.size()) << "records are numbered from 1, in order";
+    return records.size() < stopAfter_;
+  }
+
+  int headers = 0;
+  std::vector<ImageRecord> records;
+
+ private:
+  uint32_t stopAfter_;
+};
+
 // Each file inspected from a heap block of exactly its size, as the check's tests do.
-ImageInspection Inspect(const Bytes& file) {
+Inspected Inspect(const Bytes& file, uint32_t stopAfter = UINT32_MAX) {
   const Bytes exact(file);
-  return InspectImage(exact.data(), static_cast<uint32_t>(exact.size()));
+  KeepingSink sink(stopAfter);
+  Inspected inspected;
+  static_cast<ImageInspection&>(inspected) =
+      InspectImage(exact.data(), static_cast<uint32_t>(exact.size()), sink);
+  inspected.records = sink.records;
+  EXPECT_EQ(inspected.recordCount, sink.records.size());
+  EXPECT_EQ(sink.headers, 1);
+  return inspected;
 }
 
 // A record as a line: "offset type argument" plus, for an image, "major.minor length@data".
@@ -182,7 +218,7 @@ TEST(RecordWalk, FindsEachRecordInPlayOrderAndWhereABadFileGoesWrong) {
   };
   for (const WalkCase& c : cases) {
     SCOPED_TRACE(c.name);
-    const ImageInspection inspection = Inspect(c.file);
+    const Inspected inspection = Inspect(c.file);
     std::vector<std::string> records;
     for (const ImageRecord& record : inspection.records) records.push_back(Describe(record));
     EXPECT_EQ(records, c.records);
@@ -208,17 +244,42 @@ TEST(RecordWalk, TheFaultOfTheRecordsIsKeptBehindAWrongCrc) {
   EXPECT_EQ(inspection.result, kImageCrcError);
 }
 
-TEST(RecordWalk, CountsWhatFollowsTheEndRecord) {
-  const std::tuple<Bytes, uint32_t> cases[] = {
-      {ImageWriter::Version0().Image(1, 0, Bytes{1}).End().Bytes(), 0},
-      {ImageWriter::Version0().End().Raw(Bytes{0x00}).Bytes(), 1},
-      {ImageWriter::Version1(0x7F7F, 0x7F).End().Raw(Bytes{0x05, 0xFF, 0x80}).Bytes(), 3},
+TEST(RecordWalk, CountsWhatFollowsTheEndRecordWheneverTheWalkReachedIt) {
+  const std::tuple<Bytes, bool, uint32_t, ResultCode> cases[] = {
+      {ImageWriter::Version0().Image(1, 0, Bytes{1}).End().Bytes(), true, 0, kOk},
+      {ImageWriter::Version0().End().Raw(Bytes{0x00}).Bytes(), true, 1, kOk},
+      {ImageWriter::Version1(0x7F7F, 0x7F).End().Raw(Bytes{0x05, 0xFF, 0x80}).Bytes(), true, 3,
+       kOk},
+      // Reached, and then the fault of what is not after it.
+      {WithCrc({0x00, 0, 0, 0x02, 0x05, 0xFF}), true, 0, kImageCorrupt},
+      // Reached behind a wrong CRC; not reached behind a fault of the records.
+      {{0x00, 0x00, 0x00, 0x02, 0x07, 0xFF, 0x00, 0x00}, true, 2, kImageCrcError},
+      {WithCrc({0x00, 0, 0, 0x03, 0x04, 0xFF, 0x00}), false, 0, kImageCorrupt},
+      {WithCrc({0x00, 0, 0, 0x01}), false, 0, kImageCorrupt},
   };
-  for (const auto& [file, after] : cases) {
+  for (const auto& [file, reached, after, result] : cases) {
+    SCOPED_TRACE(testing::PrintToString(file));
     const ImageInspection inspection = Inspect(file);
-    EXPECT_EQ(inspection.result, kOk);
+    EXPECT_EQ(inspection.result, result);
+    EXPECT_EQ(inspection.endReached, reached);
     EXPECT_EQ(inspection.bytesAfterEnd, after);
   }
+}
+
+// The sink may stop the walk (at a Ctrl-C): the records told so far are all there is, nothing
+// after them is judged, and the result says the inspection was cut short.
+TEST(RecordWalk, ASinkThatStopsTheWalkEndsItThere) {
+  const Bytes file = ImageWriter::Version0().NoOp().NoOp().Delay(3).End().Raw(Bytes{0}).Bytes();
+  for (uint32_t stopAfter = 1; stopAfter <= 4; ++stopAfter) {
+    SCOPED_TRACE(stopAfter);
+    const Inspected inspection = Inspect(file, stopAfter);
+    EXPECT_TRUE(inspection.stopped);
+    EXPECT_EQ(inspection.result, kCanceled);
+    EXPECT_EQ(inspection.records.size(), stopAfter);
+    EXPECT_EQ(inspection.recordFault, ImageFault::kNone);
+    EXPECT_EQ(inspection.endReached, stopAfter == 4);
+  }
+  EXPECT_FALSE(Inspect(file, 5).stopped);
 }
 
 // Every cut of a good file, and every single byte changed in it (CRC made right), is judged by

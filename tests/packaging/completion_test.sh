@@ -88,6 +88,9 @@ expect "no --simulator where it does not" "" "$k" check --sim
 expect "--json where the command takes it" "--json" "$k" inspect --js
 expect "no --json where it does not" "" "$k" pack --js
 expect "a command's own options" "--yes" "$k" update demo.kfw --y
+expect "a short form of one" "-y" "$k" update demo.kfw -y
+expect "the other short answer" "-n" "$k" update demo.kfw -n
+expect "no short answer where the command asks nothing" "" "$k" connect -y
 expect "the program found on PATH" "inspect" kfwupdate ins
 expect "an image file, and folders" "demo.kfw${nl}folder" "$k" update ""
 expect "an image file by its prefix" "demo.kfw" "$k" inspect d

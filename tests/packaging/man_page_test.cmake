@@ -1,7 +1,8 @@
 # Checks a manual page made from a program's help: man renders it without a warning (as lintian
 # asks), it has the sections a reader looks for, and every option of the program's help, and of
 # each command's help, is in it.
-# cmake -DPROGRAM=<built program> -DPAGE=<page.1> -P man_page_test.cmake
+# cmake -DPROGRAM=<built program> -DPAGE=<page.1> -DSAMPLE_DIR=<where the sample is installed,
+#       under the prefix> -P man_page_test.cmake
 
 function(fail text)
   message(FATAL_ERROR "${PAGE}: ${text}")
@@ -46,6 +47,18 @@ string(REGEX REPLACE "\\\\f[BIRP]|\\\\[,/]" "" text "${text}")
 foreach(section NAME SYNOPSIS DESCRIPTION OPTIONS "\"EXIT STATUS\"" ENVIRONMENT FILES EXAMPLES)
   if(NOT page MATCHES "\n\\.SH ${section}\n")
     fail("has no section ${section}")
+  endif()
+endforeach()
+
+# A path to the sample image works once the package is installed: where it puts the sample
+# (SAMPLE_DIR, under /usr for the Debian package, /usr/local for `cmake --install`), never a path
+# into the source tree such as samples/demo.kfw.
+string(REPLACE "\\%" "" plain "${text}")
+string(REGEX MATCHALL "[^ \n\"'(`]*demo\\.kfw" samples "${plain}")
+foreach(sample IN LISTS samples)
+  if(NOT sample MATCHES "^/usr(/local)?/${SAMPLE_DIR}/demo\\.kfw$")
+    fail("names the sample image as ${sample}, which is not where it is installed "
+         "(/usr/${SAMPLE_DIR}/demo.kfw)")
   endif()
 endforeach()
 

@@ -29,6 +29,7 @@
 #include "tests/support/in_child.h"
 #include "tests/support/test_device.h"
 #ifndef _WIN32
+#include "midi/backends/backends.h"
 #include "midi/backends/raw_backend.h"
 #endif
 #ifdef KFW_TEST_JACK
@@ -363,6 +364,112 @@ TEST(RawDevice, TerminalIsOpenedRawAndByOneProgramAtATime) {
   output.reset();
   EXPECT_EQ(otherProgram->OpenOutput(path, other), kMmNoError);
   other.reset();
+  close(master);
+}
+#endif
+
+#ifndef _WIN32
+struct LinuxOpenCase {
+  const char* name;
+  std::vector<std::string> paths;  // the raw devices given as ports, listed in this order
+  int32_t input, output;           // the devices opened
+  std::string text;                // the error box
+};
+
+// On Linux the device layer of the program says what is true there, where WinMM's texts would ask
+// for a Windows driver or show a WinMM code: what was looked for and what to do when there is no
+// port, and the system's own reason for a device that cannot be opened; and where to try the
+// program without hardware.
+TEST(LinuxPortTexts, NoPortAndAPortThatCannotBeOpenedAreToldInTheSystemsWords) {
+  const std::string advice =
+      ". To try the program without hardware, choose the simulated module (start the program "
+      "with --simulator).";
+  {
+    test::RecordingBoxes boxes;
+    BackendOptions nothing;
+    nothing.systemBackends = false;
+    const auto layer = MakeStandardDeviceLayer(std::move(nothing));
+    InstallMidiDeviceLayer(layer.get());
+    EXPECT_FALSE(FillPortLists());
+    InstallMidiDeviceLayer(nullptr);
+    ASSERT_EQ(boxes.Errors().size(), 1u);
+    const std::string text = boxes.Errors()[0];
+    EXPECT_EQ(text.rfind("No MIDI input found: no ", 0), 0u) << text;
+    for (const char* words : {"raw MIDI device", "plugged in", "driver", "\"audio\" group",
+                              "start it with --simulator."}) {
+      EXPECT_NE(text.find(words), std::string::npos) << words << " in: " << text;
+    }
+    EXPECT_EQ(text.find("Windows"), std::string::npos) << text;
+  }
+
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+  const std::string terminal = ptsname(master);
+  const std::string missing = (test::ScratchDirectory() / "no-such-midi-device").string();
+  const std::string regular = (test::ScratchDirectory() / "not-a-device.kfw").string();
+  std::ofstream(regular) << "bytes";
+  const std::string folder = test::ScratchDirectory().string();
+  const std::vector<LinuxOpenCase> cases = {
+      {"a missing device",
+       {missing},
+       0,
+       0,
+       "Cannot open the MIDI port chosen in \"Receive from\": No such file or directory" + advice},
+      {"a regular file",
+       {regular},
+       0,
+       0,
+       "Cannot open the MIDI port chosen in \"Receive from\": A regular file, not a MIDI "
+       "device or terminal" +
+           advice},
+      {"a folder",
+       {folder},
+       0,
+       0,
+       "Cannot open the MIDI port chosen in \"Receive from\": Is a directory" + advice},
+      {"the output missing",
+       {terminal, missing},
+       0,
+       1,
+       "Cannot open the MIDI port chosen in \"Transmit to\": No such file or directory" + advice},
+  };
+  for (const LinuxOpenCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::RecordingBoxes boxes;
+    BackendOptions options;
+    options.systemBackends = false;
+    options.rawDevicePaths = c.paths;
+    const auto layer = MakeStandardDeviceLayer(std::move(options));
+    InstallMidiDeviceLayer(layer.get());
+    ASSERT_TRUE(FillPortLists());
+    EXPECT_FALSE(OpenPorts(c.input, c.output));
+    ClosePorts();
+    InstallMidiDeviceLayer(nullptr);
+    EXPECT_EQ(boxes.Errors(), Entries{c.text});
+  }
+
+  // A device another program holds: the system's reason, and the device opens once it is let go.
+  auto otherProgram = MakeRawDeviceBackend({terminal}, false);
+  std::unique_ptr<OutputConnection> held;
+  ASSERT_EQ(otherProgram->OpenOutput(terminal, held), kMmNoError);
+  {
+    test::RecordingBoxes boxes;
+    BackendOptions options;
+    options.systemBackends = false;
+    options.rawDevicePaths = {terminal};
+    const auto layer = MakeStandardDeviceLayer(std::move(options));
+    InstallMidiDeviceLayer(layer.get());
+    ASSERT_TRUE(FillPortLists());
+    EXPECT_FALSE(OpenPorts(0, 0));
+    EXPECT_EQ(boxes.Errors(),
+              Entries{"Cannot open the MIDI port chosen in \"Receive from\": Device or resource "
+                      "busy" +
+                      advice});
+    held.reset();
+    EXPECT_TRUE(OpenPorts(0, 0));
+    ClosePorts();
+    InstallMidiDeviceLayer(nullptr);
+  }
   close(master);
 }
 #endif

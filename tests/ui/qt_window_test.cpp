@@ -17,6 +17,7 @@
 
 #include "base/waiting.h"
 #include "image/image_writer.h"
+#include "midi/backends/backends.h"
 #include "midi/port_layer.h"
 #include "midi/port_settings_file.h"
 #include "sim/ports.h"
@@ -378,6 +379,22 @@ TEST_F(QtWindowWithoutPortsTest, TheBoxShownBeforeTheWindowIsCentredOnTheScreen)
   const QPoint offCentre =
       runner.shown[0].center() - QGuiApplication::primaryScreen()->availableGeometry().center();
   EXPECT_LE(offCentre.manhattanLength(), 2) << offCentre.x() << "," << offCentre.y();
+}
+
+// Started from the desktop's menu on a machine without MIDI: the program's own device layer says
+// what is true on Linux, not that a Windows driver is missing, and ends the program as before.
+TEST_F(QtWindowWithoutPortsTest, OnLinuxTheBoxSaysWhatIsMissingAndHowToTryWithoutHardware) {
+  BackendOptions nothing;
+  nothing.systemBackends = false;
+  const auto standard = MakeStandardDeviceLayer(std::move(nothing));
+  InstallMidiDeviceLayer(standard.get());
+  EXPECT_FALSE(window.Initialise());
+  InstallMidiDeviceLayer(&layer);
+  ASSERT_EQ(runner.boxes.size(), 1u);
+  const std::string text = std::get<1>(runner.boxes[0]);
+  EXPECT_EQ(text.rfind("No MIDI input found: ", 0), 0u) << text;
+  EXPECT_NE(text.find("start it with --simulator."), std::string::npos) << text;
+  EXPECT_EQ(text.find("Windows"), std::string::npos) << text;
 }
 
 TEST_F(QtWindowTest, EveryBoxIsWideEnoughForItsCaptionBesideTheTitleBarsButtons) {
