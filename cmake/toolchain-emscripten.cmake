@@ -24,8 +24,9 @@ if(EXISTS /usr/share/nodejs/acorn)
 endif()
 
 # Tests and test discovery run the built programs under Node. Emscripten 3.1.6's loader asks
-# Node 18 and later to fetch the .wasm by its path, which fails; the programs run here carry
-# their WebAssembly inside (-sSINGLE_FILE, see tests/CMakeLists.txt), so plain Node runs them.
+# Node 18 and later to fetch the .wasm by its path, which fails: the test programs carry their
+# WebAssembly inside (-sSINGLE_FILE, tests/CMakeLists.txt), so plain Node runs them, and a program
+# whose WebAssembly is left beside it runs with Node's fetch turned off (tests/web/CMakeLists.txt).
 find_program(KFW_NODE NAMES node nodejs)
 if(KFW_NODE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${KFW_NODE})
