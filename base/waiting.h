@@ -27,7 +27,8 @@ class Clock {
   virtual void Wake() {}
 };
 
-// The real clock: sleeps the calling thread.
+// The real clock: sleeps the calling thread (waiting_threads.cpp). The web build has one thread,
+// and its real clock hands it to the page's event loop instead (waiting_web.cpp).
 Clock& SystemClock();
 
 // nullptr restores SystemClock().

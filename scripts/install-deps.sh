@@ -8,6 +8,9 @@
 #   --windows  also what the Windows build needs (scripts/test-windows.sh): MinGW-w64 with POSIX
 #              threads, Wine to run the tests and the programs, and for the window's smoke test
 #              under Xvfb, xdotool, the X11 apps and ImageMagick.
+#   --web      also what the web build needs (scripts/test-web.sh): Emscripten (with its clang,
+#              lld, binaryen and acorn), Node to run the tests, and for the page's tests headless
+#              Chromium with its WebDriver and Selenium to drive it.
 # Packages already present are left as they are; nothing is installed when all are there.
 set -euo pipefail
 
@@ -27,11 +30,16 @@ windows_packages=(
   wine wine64
   xvfb xdotool x11-apps imagemagick
 )
+web_packages=(
+  emscripten node-acorn nodejs
+  chromium chromium-driver python3-selenium
+)
 
 case "${1:-}" in
   "") ;;
   --windows) packages+=("${windows_packages[@]}") ;;
-  *) echo "usage: $0 [--windows]" >&2; exit 64 ;;
+  --web) packages+=("${web_packages[@]}") ;;
+  *) echo "usage: $0 [--windows | --web]" >&2; exit 64 ;;
 esac
 
 missing=()

@@ -1,7 +1,5 @@
 #include "sim/timeline.h"
 
-#include <chrono>
-
 namespace kfw {
 
 void VirtualTime::SleepMilliseconds(uint32_t milliseconds) {
@@ -57,48 +55,6 @@ bool VirtualTime::RunNext(uint64_t when) {
 size_t VirtualTime::PendingActions() {
   std::lock_guard lock(mutex_);
   return actions_.size();
-}
-
-RealTimeline::RealTimeline() : thread_([this] { Run(); }) {}
-
-RealTimeline::~RealTimeline() {
-  {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
-  }
-  wake_.notify_all();
-  thread_.join();
-}
-
-uint64_t RealTimeline::NowMicroseconds() { return SystemClock().NowMicroseconds(); }
-
-void RealTimeline::At(uint64_t when, std::function<void()> action) {
-  {
-    std::lock_guard lock(mutex_);
-    actions_.emplace(std::make_pair(when, sequence_++), std::move(action));
-  }
-  wake_.notify_all();
-}
-
-void RealTimeline::Run() {
-  std::unique_lock lock(mutex_);
-  while (!stopping_) {
-    if (actions_.empty()) {
-      wake_.wait(lock);
-      continue;
-    }
-    auto next = actions_.begin();
-    const uint64_t now = NowMicroseconds();
-    if (next->first.first > now) {
-      wake_.wait_for(lock, std::chrono::microseconds(next->first.first - now));
-      continue;
-    }
-    std::function<void()> action = std::move(next->second);
-    actions_.erase(next);
-    lock.unlock();
-    action();
-    lock.lock();
-  }
 }
 
 }  // namespace kfw

@@ -2,12 +2,11 @@
 // program without hardware).
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
-#include <thread>
 
 #include "base/waiting.h"
 
@@ -50,8 +49,10 @@ class VirtualTime final : public Clock, public Timeline {
   std::map<std::pair<uint64_t, uint64_t>, std::function<void()>> actions_;
 };
 
-// Real time: a thread of its own runs each action at its instant. That thread is the simulated
-// driver's thread, on which the input callback runs.
+// Real time: a thread of its own runs each action at its instant (timeline_threads.cpp). That
+// thread is the simulated driver's thread, on which the input callback runs. The web build has
+// one thread: there the actions run as timers of the page's event loop, while the procedure's
+// waits hand it the thread (timeline_web.cpp). Destroying the timeline drops what is pending.
 class RealTimeline final : public Timeline {
  public:
   RealTimeline();
@@ -60,14 +61,8 @@ class RealTimeline final : public Timeline {
   void At(uint64_t when, std::function<void()> action) override;
 
  private:
-  void Run();
-
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  bool stopping_ = false;
-  uint64_t sequence_ = 0;
-  std::map<std::pair<uint64_t, uint64_t>, std::function<void()>> actions_;
-  std::thread thread_;
+  struct Runner;  // the thread, or the event loop's timer
+  std::unique_ptr<Runner> runner_;
 };
 
 }  // namespace kfw

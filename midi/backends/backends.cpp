@@ -8,7 +8,8 @@
 
 #ifdef _WIN32
 #include "midi/backends/winmm_layer.h"
-#else
+#endif
+#ifdef KFW_HAVE_RAW_DEVICES
 #include "midi/backends/raw_backend.h"
 #endif
 #ifdef KFW_HAVE_RTMIDI
@@ -32,7 +33,7 @@ bool SystemWanted(const BackendOptions& options) {
 }
 #endif
 
-#ifndef _WIN32
+#ifdef KFW_HAVE_RAW_DEVICES
 // The raw devices found under /dev/snd belong to the system; paths given by the caller are
 // listed even without it.
 bool RawWanted(const BackendOptions& options) {
@@ -46,7 +47,7 @@ const std::vector<BackendEntry> kBackends = {
     {"ALSA", SystemWanted, [](const BackendOptions&) { return MakeAlsaSequencerBackend(); }},
     {"JACK", SystemWanted, [](const BackendOptions&) { return MakeJackBackend(); }},
 #endif
-#ifndef _WIN32
+#ifdef KFW_HAVE_RAW_DEVICES
     {"raw", RawWanted,
      [](const BackendOptions& options) {
        return MakeRawDeviceBackend(options.rawDevicePaths, options.systemBackends);

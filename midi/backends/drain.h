@@ -3,12 +3,10 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
-#include <thread>
-#include <vector>
 
 #include "midi/port_layer.h"
 
@@ -43,26 +41,22 @@ class WireTimeEstimate {
 // that learn it only by asking: a thread of its own, started at the first request, asks
 // `drained` (which may block for a while, as tcdrain does), and when the answer is no, asks again
 // after `lookAgainIn` (the wire-time estimate's remaining time, or a short slice for a device that
-// only says yes or no). Every notice requested is given once the next yes comes.
+// only says yes or no). Every notice requested is given once the next yes comes
+// (drain_threads.cpp). The web build has one thread: there a timer of the page's event loop asks,
+// first on the event loop's next turn, never inside Request, and `drained` must answer at once
+// (drain_web.cpp).
 class DrainNotifier {
  public:
   DrainNotifier(std::function<bool()> drained,
                 std::function<std::chrono::microseconds()> lookAgainIn);
-  // Stops the thread; no notice is given once this has returned.
+  // Stops the thread or the timer; no notice is given once this has returned.
   ~DrainNotifier();
 
   void Request(std::function<void()> done);
 
  private:
-  void Run();
-
-  std::function<bool()> drained_;
-  std::function<std::chrono::microseconds()> lookAgainIn_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::vector<std::function<void()>> pending_;
-  bool stopping_ = false;
-  std::thread thread_;
+  struct Asker;  // the thread, or the event loop's timer
+  std::unique_ptr<Asker> asker_;
 };
 
 // How long an output waits at most, when it closes, for its last message to drain: longer than
@@ -72,7 +66,9 @@ inline constexpr std::chrono::milliseconds kCloseDrainBound{8000};
 
 // Polls connection.Drained() every millisecond until it is true or `bound` has passed. Called
 // from the destructors of the backends' outputs: the final reset of an update is sent just before
-// the ports close, and closing at once would lose it.
+// the ports close, and closing at once would lose it. In the web build each millisecond is a wait
+// of the system clock, which hands the thread to the event loop: it must not be called from an
+// event while a procedure waits.
 void WaitForDrain(OutputConnection& connection, std::chrono::milliseconds bound = kCloseDrainBound);
 
 }  // namespace kfw

@@ -1,6 +1,7 @@
 // The port lists, opening and closing the chosen pair and the remembered choice, against the
 // scriptable device and the settings file; the raw-device backend on a pseudo-terminal; absent
-// systems. FIFOs, devices, killed processes and terminals are POSIX's: left out on Windows.
+// systems. FIFOs, devices, killed processes and terminals are POSIX's: left out on Windows and in
+// the web build.
 #include "midi/ports.h"
 
 #include <gtest/gtest.h>
@@ -232,7 +233,7 @@ TEST_F(PortLists, SettingsThatAreNotASmallRegularFileAreNotWaitedOnAndAreWritten
   std::string huge;
   while (huge.size() <= kMaxPortSettingsFileSize) huge += "InputBus=1\nOutputBus=1\n";
   const std::vector<std::pair<const char*, std::function<void(const fs::path&)>>> cases = {
-#ifndef _WIN32
+#ifdef KFW_TEST_POSIX_SYSTEM
       {"fifo", [](const fs::path& name) { test::MakeFifo(name.string()); }},
       {"link to /dev/zero", [](const fs::path& name) { fs::create_symlink("/dev/zero", name); }},
 #endif
@@ -261,7 +262,7 @@ TEST_F(PortLists, SettingsThatAreNotASmallRegularFileAreNotWaitedOnAndAreWritten
   }
 }
 
-#ifndef _WIN32
+#ifdef KFW_TEST_POSIX_SYSTEM
 TEST_F(PortLists, SavesKilledMidWriteLeaveNoTemporaryBehind) {
   device.inputNames = device.outputNames = {"Port 1", "Port 2"};
   UseSettingsFile();
@@ -326,7 +327,7 @@ TEST_F(PortLists, FailedSavesTellWhichValueAndDisableUpdate) {
   std::vector<std::pair<PortSettingsStore*, std::string>> cases = {
       {store.get(), inputText},
       {&outputRefused, "Unable to set the Output Bus info to the registry."}};
-#ifndef _WIN32
+#ifdef KFW_TEST_POSIX_SYSTEM
   // /proc takes no new files, not even from root; /proc/version opens as a file without values.
   FilePortSettingsStore unwritable("/proc/version");
   cases.push_back({&unwritable, inputText});
@@ -342,7 +343,7 @@ TEST_F(PortLists, FailedSavesTellWhichValueAndDisableUpdate) {
   }
 }
 
-#ifndef _WIN32
+#ifdef KFW_TEST_POSIX_SYSTEM
 TEST(RawDevice, TerminalIsOpenedRawAndByOneProgramAtATime) {
   const int master = posix_openpt(O_RDWR | O_NOCTTY);
   ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);

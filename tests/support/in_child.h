@@ -13,6 +13,12 @@ namespace kfw::test {
 // shown in the failure.
 void ExpectInChildWithin(unsigned seconds, const std::function<std::string()>& check);
 
+// The tests that make FIFOs and devices, kill children or open terminals need a POSIX system:
+// neither Windows nor the web build's file system under Node has them.
+#if !defined(_WIN32) && !defined(__EMSCRIPTEN__)
+#define KFW_TEST_POSIX_SYSTEM 1
+#endif
+
 #ifndef _WIN32
 // Makes a FIFO; fails the test when it cannot.
 void MakeFifo(const std::string& path);

@@ -79,5 +79,7 @@ int main(int argc, char** argv) {
   const int result = RUN_ALL_TESTS();
   std::error_code ignored;
   if (kfw::test::scratchIsOurs) std::filesystem::remove_all(kfw::test::ScratchDirectory(), ignored);
-  return result;
+  // exit, not return: in the web build under Node, main has already returned to the event loop
+  // once, at the first wait that handed it the thread, and what it returns at the end is dropped.
+  std::exit(result);
 }
