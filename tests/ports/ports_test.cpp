@@ -369,7 +369,7 @@ TEST(RawDevice, TerminalIsOpenedRawAndByOneProgramAtATime) {
 }
 #endif
 
-#ifndef _WIN32
+#ifdef KFW_TEST_POSIX_SYSTEM
 struct LinuxOpenCase {
   const char* name;
   std::vector<std::string> paths;  // the raw devices given as ports, listed in this order
