@@ -9,7 +9,7 @@
 #include "midi/device.h"
 #include "midi/ports.h"
 #include "sim/link.h"
-#include "sim/ports.h"
+#include "sim/module_ports.h"
 
 namespace kfw::cli {
 

@@ -15,7 +15,7 @@
 #include "midi/backends/backends.h"
 #include "midi/port_settings_file.h"
 #include "midi/ports.h"
-#include "sim/ports.h"
+#include "sim/module_ports.h"
 #include "ui/qt/boxes.h"
 #include "ui/qt/main_window.h"
 #include "ui/logic/program_options.h"

@@ -19,7 +19,7 @@
 #include "engine/progress.h"
 #include "midi/port_layer.h"
 #include "midi/ports.h"
-#include "sim/ports.h"
+#include "sim/module_ports.h"
 #include "ui/qt/boxes.h"
 #include "ui/qt/main_window.h"
 #include "ui/qt/progress_window.h"

@@ -19,7 +19,7 @@
 #include "protocol/device_status.h"
 #include "sim/link.h"
 #include "sim/module.h"
-#include "sim/ports.h"
+#include "sim/module_ports.h"
 #include "sim/timeline.h"
 #include "tests/support/doubles.h"
 #include "tests/support/test_device.h"

@@ -20,7 +20,7 @@
 #include "midi/backends/backends.h"
 #include "midi/port_layer.h"
 #include "midi/port_settings_file.h"
-#include "sim/ports.h"
+#include "sim/module_ports.h"
 #include "tests/support/doubles.h"
 #include "ui/qt/boxes.h"
 #include "ui/qt/dialog_builder.h"

@@ -24,7 +24,7 @@
 #include "image/image_writer.h"
 #include "midi/port_layer.h"
 #include "protocol/device_status.h"
-#include "sim/ports.h"
+#include "sim/module_ports.h"
 #include "tests/support/doubles.h"
 #include "ui/logic/dialog_templates.h"
 #include "ui/win32/boxes.h"

@@ -18,7 +18,7 @@
 #include "image/image_writer.h"
 #include "midi/backends/backends.h"
 #include "midi/device.h"
-#include "sim/ports.h"
+#include "sim/module_ports.h"
 #include "ui/logic/dialog_templates.h"
 #include "ui/logic/main_window_logic.h"
 

@@ -18,7 +18,7 @@
 #include "midi/backends/backends.h"
 #include "midi/port_settings_registry.h"
 #include "midi/ports.h"
-#include "sim/ports.h"
+#include "sim/module_ports.h"
 #include "base/waiting.h"
 #include "ui/logic/program_options.h"
 #include "ui/win32/boxes.h"

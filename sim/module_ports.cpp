@@ -1,4 +1,4 @@
-#include "sim/ports.h"
+#include "sim/module_ports.h"
 
 namespace kfw {
 
