@@ -9,16 +9,17 @@
 #include <string>
 #include <vector>
 
+#include "base/report.h"
 #include "base/waiting.h"
 #include "engine/progress.h"
-#include "base/report.h"
 #include "midi/backends/backends.h"
 #include "midi/port_settings_file.h"
 #include "midi/ports.h"
 #include "sim/module_ports.h"
-#include "ui/qt/boxes.h"
-#include "ui/qt/main_window.h"
 #include "ui/logic/program_options.h"
+#include "ui/qt/boxes.h"
+#include "ui/qt/desktop_identity.h"
+#include "ui/qt/main_window.h"
 #include "ui/qt/progress_window.h"
 
 namespace {
@@ -96,6 +97,7 @@ int main(int argc, char** argv) {
   // The program ends when the main window does, not when its last window closes: the progress
   // window comes and goes.
   QApplication::setQuitOnLastWindowClosed(false);
+  kfw::SetDesktopIdentity();
 
   kfw::BackendOptions options;
   if (programOptions.simulator) {

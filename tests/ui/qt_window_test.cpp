@@ -12,7 +12,9 @@
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <map>
 #include <tuple>
 
 #include "base/waiting.h"
@@ -23,6 +25,7 @@
 #include "sim/module_ports.h"
 #include "tests/support/doubles.h"
 #include "ui/qt/boxes.h"
+#include "ui/qt/desktop_identity.h"
 #include "ui/qt/dialog_builder.h"
 #include "ui/qt/gui_thread.h"
 #include "ui/qt/main_window.h"
@@ -444,6 +447,44 @@ TEST_F(QtWindowTest, OnlyItsButtonsAnswerTheQuestionAndTheFatalTextNotEscapeNorT
     }
   }
   EXPECT_TRUE(answeredYes);
+}
+
+// The keys of a desktop entry's "[Desktop Entry]" group; none when there is no such file.
+std::map<std::string, std::string> DesktopEntryKeys(const std::string& path) {
+  std::map<std::string, std::string> keys;
+  std::ifstream file(path);
+  std::string line;
+  bool inGroup = false;
+  while (std::getline(file, line)) {
+    if (line.starts_with('[')) {
+      inGroup = line == "[Desktop Entry]";
+    } else if (const size_t equals = line.find('='); inGroup && equals != std::string::npos) {
+      keys[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+  }
+  return keys;
+}
+
+// Docks find the entry by the window's desktop file name and show the icon the entry names: the
+// window shows that same icon, drawn from the file installed under that name.
+TEST_F(QtWindowTest, TheWindowNamesItsDesktopEntryAndShowsTheIconThatEntryNames) {
+  SetDesktopIdentity();
+  const std::string id = QGuiApplication::desktopFileName().toStdString();
+  const std::string directory = KFW_DESKTOP_DIRECTORY;
+  const std::map<std::string, std::string> entry =
+      DesktopEntryKeys(directory + "/" + id + ".desktop");
+  ASSERT_TRUE(entry.contains("Icon")) << "no desktop entry \"" << id << ".desktop\" with an icon";
+  EXPECT_EQ(entry.at("Icon"), id);
+
+  const QImage shown = window.windowIcon().pixmap(48, 48).toImage();
+  ASSERT_FALSE(shown.isNull()) << "no icon, or no SVG icon engine to draw it";
+  const QString installed = QString::fromStdString(directory + "/" + entry.at("Icon") + ".svg");
+  EXPECT_EQ(shown, QIcon(installed).pixmap(48, 48).toImage());
+  int drawn = 0;
+  for (int y = 0; y < shown.height(); ++y) {
+    for (int x = 0; x < shown.width(); ++x) drawn += qAlpha(shown.pixel(x, y)) > 0;
+  }
+  EXPECT_GT(drawn, shown.width() * shown.height() / 4);
 }
 
 class QtWindowMarkupTest : public QtWindowTest {
