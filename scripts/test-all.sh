@@ -7,7 +7,9 @@
 #      lock-free ring are suppressed, tests/tsan.supp says why);
 #   4. clang with libFuzzer, each fuzz target for FUZZ_SECONDS (default 60);
 #   5. the Windows build: cross-built with MinGW-w64, tests and an update under Wine, the zip
-#      (scripts/test-windows.sh).
+#      (scripts/test-windows.sh);
+#   6. the web build: the core in WebAssembly with Emscripten, its tests under Node
+#      (scripts/test-web.sh).
 # Build trees go under build-ci/. Set JOBS to change the parallelism (default 2).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -59,5 +61,8 @@ done
 
 step "Windows"
 JOBS="$jobs" ./scripts/test-windows.sh build-ci/windows
+
+step "web"
+JOBS="$jobs" ./scripts/test-web.sh build-ci/web
 
 step "all passed"
