@@ -1,5 +1,5 @@
-// `inspect` run as a user runs it: the report for people and the same facts as JSON; a million
-// records in bounded memory; a stop while the records are written.
+// `inspect` run as a user runs it: the report for people and the same facts as JSON, both of one
+// table of files; a million records in bounded memory; a stop while the records are written.
 #include <gtest/gtest.h>
 
 #ifdef _WIN32
@@ -20,22 +20,28 @@
 namespace kfw::test {
 namespace {
 
-struct InspectCase {
+// The size of the firmware in every image record of the files below.
+constexpr size_t kImageDataSize = 64;
+
+// One file both tests read: what people are shown of it, and what --json gives of it.
+struct InspectFixture {
   const char* name;
   std::vector<uint8_t> file;
   std::vector<std::string> identifiers;
-  int status;                      // check's, for the same file and identifiers
-  std::vector<std::string> lines;  // among the report's lines, in this order
+  int status;                        // check's, for the same file and identifiers
+  std::vector<std::string> lines;    // among the report's lines, in this order
+  std::vector<std::string> records;  // --json: "type@offset"; none when the header cannot be read
+  std::vector<std::string> faults;   // --json: the faults' names
 };
 
-TEST(CliInspect, ShowsTheRecordsInPlayOrderAndWhereABadFileGoesWrong) {
-  const std::vector<uint8_t> data = Firmware(64, 1, 3);
+std::vector<InspectFixture> InspectFixtures() {
+  const std::vector<uint8_t> data = Firmware(kImageDataSize, 1, 3);
   std::vector<uint8_t> badCrc = ImageWriter::Version0().Delay(20).Image(1, 3, data).End().Bytes();
   badCrc[1] ^= 0xFF;
   std::vector<uint8_t> resetFour = ImageWriter::Version0().Delay(20).Reset(3).End().Bytes();
   resetFour[6] = 4;
   FixImageCrc(resetFour);
-  const std::vector<InspectCase> cases = {
+  return {
       {"every record, for the module",
        ImageWriter::Version1(kSimCompany, kSimProduct)
            .Delay(20)
@@ -52,14 +58,18 @@ TEST(CliInspect, ShowsTheRecordsInPlayOrderAndWhereABadFileGoesWrong) {
         "     1       6  delay  20 ticks (2.0 s)", "     2       8  noop",
         "     3       9  reset  argument 1",
         "     4      11  image  version 1.3             64 bytes at offset 16",
-        "     5      80  end", "After the end record: 2 bytes", "Result: No error (0)"}},
+        "     5      80  end", "After the end record: 2 bytes", "Result: No error (0)"},
+       {"delay@6", "noop@8", "reset@9", "image@11", "end@80"},
+       {}},
       {"version 0, an exempt version",
        ImageWriter::Version0().Image(0x7F, 1, data).End().Bytes(),
        {},
        kOk,
        {"Company: 0x7F7F (a version-0 file is for any module)",
         "     1       3  image  version 127.1 (not compared)  64 bytes at offset 8",
-        "Result: No error (0)"}},
+        "Result: No error (0)"},
+       {"image@3", "end@72"},
+       {}},
       {"before a module answered",
        ImageWriter::Version1(kSimCompany, kSimProduct).Image(1, 3, data).End().Bytes(),
        {},
@@ -67,37 +77,50 @@ TEST(CliInspect, ShowsTheRecordsInPlayOrderAndWhereABadFileGoesWrong) {
        {"     2      75  end",
         "Fault: the file is for product 0x0A, and no module has answered (0x7F); give the "
         "module's --company and --product",
-        "Result: Update file's product ID mismatched with device (16)"}},
+        "Result: Update file's product ID mismatched with device (16)"},
+       {"image@6", "end@75"},
+       {"productMismatch"}},
       {"another company",
        ImageWriter::Version1(0x0022, kSimProduct).Image(1, 3, data).End().Bytes(),
        {"--company", "33", "--product", "10"},
        kCompanyMismatch,
-       {"Fault: the file is for company 0x0022; the module's is 0x0021"}},
+       {"Fault: the file is for company 0x0022; the module's is 0x0021"},
+       {"image@6", "end@75"},
+       {"companyMismatch"}},
       {"a wrong CRC, the records still shown",
        badCrc,
        {},
        kImageCrcError,
        {"     1       3  delay  20 ticks (2.0 s)", "     3      74  end",
-        "Result: Update file CRC error (2)"}},
+        "Result: Update file CRC error (2)"},
+       {"delay@3", "image@5", "end@74"},
+       {"crcMismatch"}},
       {"a reset argument of 4",
        resetFour,
        {},
        kImageCorrupt,
        {"     1       3  delay  20 ticks (2.0 s)",
         "Fault: record 2 (reset) at offset 5: argument 4 at offset 6; a reset takes 0 to 3",
-        "Result: Update file image corrupt (3)"}},
+        "Result: Update file image corrupt (3)"},
+       {"delay@3"},
+       {"resetArgument"}},
       {"data SysEx cannot carry",
-       ImageWriter::Version0().Delay(1).Image(1, 3, EightBitFirmware(64)).End().Bytes(),
+       ImageWriter::Version0().Delay(1).Image(1, 3, EightBitFirmware(kImageDataSize)).End().Bytes(),
        {},
        kImageCorrupt,
        {"Fault: record 2 (image) at offset 5: data byte 0xC0 at offset 71 is above 0x7F, which "
-        "SysEx cannot carry"}},
+        "SysEx cannot carry"},
+       {"delay@3"},
+       {"dataNotSysEx"}},
       {"no end record",
        ImageWriter::Version0().Delay(3).NoOp().Bytes(),
        {},
        kImageCorrupt,
        {"     2       5  noop",
-        "Fault: the file ends at offset 6, after record 2, without an end record"}},
+        "Fault: the file ends at offset 6, after record 2, without an end record"},
+       {"delay@3", "noop@5"},
+       {"noEndRecord"}},
+      // The end record was reached: what follows it is counted, none.
       {"no image, and nothing after the end",
        ImageWriter::Version0().Delay(3).End().Bytes(),
        {},
@@ -105,21 +128,30 @@ TEST(CliInspect, ShowsTheRecordsInPlayOrderAndWhereABadFileGoesWrong) {
        {"     2       5  end", "After the end record: 0 bytes",
         "Fault: record 2 (end) at offset 5 is the file's last byte; a file without an image "
         "record must carry at least one byte after its end record",
-        "Result: Update file image corrupt (3)"}},
+        "Result: Update file image corrupt (3)"},
+       {"delay@3", "end@5"},
+       {"nothingAfterEnd"}},
       {"version 2",
        std::vector<uint8_t>{0x02, 0x00, 0x00, 0xFF},
        {},
        kUnknownImageVersion,
        {"File: ", "Format version: 2",
         "Fault: format version 2 at offset 0; this program knows versions 0 and 1",
-        "Result: Unknown update file version (4)"}},
+        "Result: Unknown update file version (4)"},
+       {},
+       {"unknownVersion"}},
       {"empty file",
        {},
        {},
        kImageCorrupt,
-       {"Fault: the file holds 0 bytes; an image file has at least 4"}},
+       {"Fault: the file holds 0 bytes; an image file has at least 4"},
+       {},
+       {"tooShort"}},
   };
-  for (const InspectCase& c : cases) {
+}
+
+TEST(CliInspect, ShowsTheRecordsInPlayOrderAndWhereABadFileGoesWrong) {
+  for (const InspectFixture& c : InspectFixtures()) {
     SCOPED_TRACE(c.name);
     std::vector<std::string> words = {WriteFile("inspect.kfw", c.file)};
     words.insert(words.end(), c.identifiers.begin(), c.identifiers.end());
@@ -144,66 +176,9 @@ TEST(CliInspect, ShowsTheRecordsInPlayOrderAndWhereABadFileGoesWrong) {
   }
 }
 
-TEST(CliInspect, AFileThatCannotBeReadOrAMistakeHasItsOwnStatus) {
-  const std::string missing = (ScratchDirectory() / "missing.kfw").string();
-  const test::ProcessResult result = RunProgram({kProgram, "inspect", missing});
-  EXPECT_EQ(result.exitStatus, 66);
-  EXPECT_EQ(result.err, "Can't open file " + missing + " for reading\n");
-  EXPECT_EQ(result.out, "");
-  for (const std::vector<std::string>& words :
-       {std::vector<std::string>{}, {"a.kfw", "b.kfw"}, {"a.kfw", "--product", "0x100"}}) {
-    std::vector<std::string> argv = {kProgram, "inspect"};
-    argv.insert(argv.end(), words.begin(), words.end());
-    EXPECT_EQ(RunProgram(argv).exitStatus, 64) << testing::PrintToString(words);
-  }
-}
-
-struct JsonInspectCase {
-  const char* name;
-  std::vector<uint8_t> file;
-  std::vector<std::string> identifiers;
-  std::vector<std::string> records;  // "type@offset"; none when the header cannot be read
-  std::vector<std::string> faults;
-};
-
+// The same files with --json: the facts of the report people read.
 TEST(CliJson, InspectGivesTheFactsOfThePeoplesReport) {
-  const std::vector<uint8_t> data = Firmware(64, 1, 3);
-  std::vector<uint8_t> badCrc = ImageWriter::Version0().Delay(20).Image(1, 3, data).End().Bytes();
-  badCrc[1] ^= 0xFF;
-  std::vector<uint8_t> resetFour = ImageWriter::Version0().Delay(20).Reset(3).End().Bytes();
-  resetFour[6] = 4;
-  FixImageCrc(resetFour);
-  const std::vector<JsonInspectCase> cases = {
-      {"every record, for the module",
-       ImageWriter::Version1(kSimCompany, kSimProduct)
-           .Delay(20)
-           .NoOp()
-           .Reset(1)
-           .Image(0x7F, 3, data)
-           .End()
-           .Raw(std::vector<uint8_t>{0x00, 0xFF})
-           .Bytes(),
-       {"--company", "0x0021", "--product", "0x0A"},
-       {"delay@6", "noop@8", "reset@9", "image@11", "end@80"},
-       {}},
-      {"before a module answered",
-       ImageWriter::Version1(kSimCompany, kSimProduct).Image(1, 3, data).End().Bytes(),
-       {},
-       {"image@6", "end@75"},
-       {"productMismatch"}},
-      {"a wrong CRC", badCrc, {}, {"delay@3", "image@5", "end@74"}, {"crcMismatch"}},
-      {"a reset argument of 4", resetFour, {}, {"delay@3"}, {"resetArgument"}},
-      // The end record was reached: what follows it is counted, none.
-      {"no image, nothing after the end",
-       ImageWriter::Version0().Delay(2).End().Bytes(),
-       {},
-       {"delay@3", "end@5"},
-       {"nothingAfterEnd"}},
-      {"no end record", ImageWriter::Version0().NoOp().Bytes(), {}, {"noop@3"}, {"noEndRecord"}},
-      {"version 2", std::vector<uint8_t>{0x02, 0x00, 0x00, 0xFF}, {}, {}, {"unknownVersion"}},
-      {"empty", {}, {}, {}, {"tooShort"}},
-  };
-  for (const JsonInspectCase& c : cases) {
+  for (const InspectFixture& c : InspectFixtures()) {
     SCOPED_TRACE(c.name);
     std::vector<std::string> argv = {kProgram, "inspect", WriteFile("json-inspect.kfw", c.file)};
     argv.insert(argv.end(), c.identifiers.begin(), c.identifiers.end());
@@ -229,7 +204,7 @@ TEST(CliJson, InspectGivesTheFactsOfThePeoplesReport) {
       EXPECT_EQ(record.at("number"), records.size());
       if (record.at("type") == "image") {
         EXPECT_EQ(record.at("versionCompared"), record.at("versionMajor") != 0x7F);
-        EXPECT_EQ(record.at("dataLength"), data.size());
+        EXPECT_EQ(record.at("dataLength"), kImageDataSize);
         EXPECT_EQ(record.at("dataOffset"), record.at("offset").get<int>() + 5);
       }
     }
@@ -260,6 +235,20 @@ TEST(CliJson, InspectGivesTheFactsOfThePeoplesReport) {
       EXPECT_NE(report.out.find(text), std::string::npos) << text << report.out;
     }
     EXPECT_EQ(faults, c.faults);
+  }
+}
+
+TEST(CliInspect, AFileThatCannotBeReadOrAMistakeHasItsOwnStatus) {
+  const std::string missing = (ScratchDirectory() / "missing.kfw").string();
+  const test::ProcessResult result = RunProgram({kProgram, "inspect", missing});
+  EXPECT_EQ(result.exitStatus, 66);
+  EXPECT_EQ(result.err, "Can't open file " + missing + " for reading\n");
+  EXPECT_EQ(result.out, "");
+  for (const std::vector<std::string>& words :
+       {std::vector<std::string>{}, {"a.kfw", "b.kfw"}, {"a.kfw", "--product", "0x100"}}) {
+    std::vector<std::string> argv = {kProgram, "inspect"};
+    argv.insert(argv.end(), words.begin(), words.end());
+    EXPECT_EQ(RunProgram(argv).exitStatus, 64) << testing::PrintToString(words);
   }
 }
 
