@@ -15,6 +15,7 @@
 namespace kfw::test {
 namespace {
 
+// The simulator on a pseudo-terminal: POSIX only.
 #ifndef _WIN32
 TEST(CliSimulate, AModuleNamedWithEscapeSequencesIsPrintedWithThemWrittenOut) {
   // A name that would retitle the terminal and clear the screen.

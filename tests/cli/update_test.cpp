@@ -286,6 +286,7 @@ TEST(CliJson, AWholeUpdateIsToldStepByStepAndAlikeInBothModes) {
   EXPECT_EQ(outs[1], outs[0]);
 }
 
+// POSIX only: a SIGINT, and the simulator on a pseudo-terminal.
 #ifndef _WIN32
 TEST(CliJson, CtrlCEndsTheUpdateWithTheCanceledResult) {
   const std::string slow =
