@@ -98,7 +98,7 @@ constexpr int kYes = QMessageBox::Yes;
 // in its own loop, as the user sees it: it takes the focus, what the window handles meanwhile runs
 // inside that loop, and whileShown acts on it before the answer is clicked; `shown` keeps where
 // each box stood and `results` what ended each.
-class ScriptedRunner final : public DialogRunner {
+class ScriptedRunner final : public QtDialogRunner {
  public:
   int RunMessageBox(QMessageBox& box) override {
     EXPECT_TRUE(OnGuiThread());

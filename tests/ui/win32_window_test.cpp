@@ -321,7 +321,7 @@ INSTANTIATE_TEST_SUITE_P(Windows, DialogResourceTest,
 
 // Answers boxes from a queue (else with OK or No) and the open-file dialog with `file` (cancels
 // when it is empty), recording what each showed.
-class ScriptedRunner final : public DialogRunner {
+class ScriptedRunner final : public Win32DialogRunner {
  public:
   struct Box {
     HWND owner;

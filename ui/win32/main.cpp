@@ -60,7 +60,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   kfw::RegistryPortSettingsStore settings;
   kfw::InstallPortSettingsStore(&settings);
 
-  kfw::DialogRunner runner;
+  kfw::Win32DialogRunner runner;
   kfw::Win32MessageBoxes boxes(runner);
   kfw::InstallMessageBoxes(&boxes);
   kfw::Win32ProgressWindow progress(instance);

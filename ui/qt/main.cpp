@@ -108,7 +108,7 @@ int main(int argc, char** argv) {
   kfw::FilePortSettingsStore settings;
   kfw::InstallPortSettingsStore(&settings);
 
-  kfw::DialogRunner runner;
+  kfw::QtDialogRunner runner;
   kfw::QtMainWindow window(runner);
   kfw::QtMessageBoxes boxes(runner, &window);
   kfw::InstallMessageBoxes(&boxes);

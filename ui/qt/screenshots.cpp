@@ -27,7 +27,7 @@
 namespace {
 
 // Answers every box with its default button and prints what it said.
-class AnsweringRunner final : public kfw::DialogRunner {
+class AnsweringRunner final : public kfw::QtDialogRunner {
  public:
   int RunMessageBox(QMessageBox& box) override {
     std::fprintf(stderr, "[%s] %s\n", box.windowTitle().toUtf8().constData(),
