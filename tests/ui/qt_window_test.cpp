@@ -18,6 +18,7 @@
 #include <tuple>
 
 #include "base/waiting.h"
+#include "engine/front_end_seams.h"
 #include "image/image_writer.h"
 #include "midi/backends/backends.h"
 #include "midi/port_layer.h"
@@ -98,7 +99,7 @@ constexpr int kYes = QMessageBox::Yes;
 // in its own loop, as the user sees it: it takes the focus, what the window handles meanwhile runs
 // inside that loop, and whileShown acts on it before the answer is clicked; `shown` keeps where
 // each box stood and `results` what ended each.
-class ScriptedRunner final : public DialogRunner {
+class ScriptedRunner final : public QtDialogRunner {
  public:
   int RunMessageBox(QMessageBox& box) override {
     EXPECT_TRUE(OnGuiThread());
@@ -157,13 +158,7 @@ class QtWindowTest : public testing::Test, private WithApplication {
       module = &ports->module();
       layer.AddBackend(std::move(ports));
     }
-    InstallMidiDeviceLayer(&layer);
-    InstallPortSettingsStore(&settings);
-    InstallMessageBoxes(&boxes);
-    InstallProgressWindow(&progress);
   }
-  // The rest is uninstalled between tests; the ports must be closed while their layer lives.
-  ~QtWindowTest() override { ClosePorts(); }
 
   QComboBox* List(int id) { return static_cast<QComboBox*>(window.Control(id)); }
   // Whether Connect, Find image and Update are enabled, in that order.
@@ -205,6 +200,8 @@ class QtWindowTest : public testing::Test, private WithApplication {
   QtMainWindow window{runner};
   QtMessageBoxes boxes{runner, &window};
   QtProgressWindow progress;
+  InstalledSeams seams{
+      {.deviceLayer = &layer, .portSettings = &settings, .boxes = &boxes, .progress = &progress}};
 };
 
 TEST_F(QtWindowTest, ConnectFindImageAndUpdateTheSimulatedModuleOnceCancelledOnceAsked) {
