@@ -6,15 +6,7 @@
 namespace kfw::cli {
 
 void FrontEnd::Install() {
-  InstallMessageBoxes(this);
-  InstallProgressWindow(this);
-  installed_ = true;
-}
-
-FrontEnd::~FrontEnd() {
-  if (!installed_) return;
-  InstallProgressWindow(nullptr);
-  InstallMessageBoxes(nullptr);
+  installed_.emplace(FrontEndSeams{.boxes = this, .progress = this});
 }
 
 bool AnswersYes(const Arguments& arguments) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/report.h"
+#include "engine/front_end_seams.h"
 #include "cli/arguments.h"
 #include "engine/progress.h"
 #include "image/image_inspect.h"
@@ -27,9 +28,9 @@ class InspectionOutput : public InspectionSink {
 
 class FrontEnd : public MessageBoxes, public ProgressWindow {
  public:
-  // Installs itself as the boxes and the progress window; uninstalls on destruction.
+  // Installs itself as the boxes and the progress window, for as long as it lives. The device
+  // layer is the port choice's (cli/port_choice.h), installed only while a command uses ports.
   void Install();
-  ~FrontEnd() override;
 
   // A success box (kConnectedText, kUpdatedText) and the
   // module's texts the window shows with it; withProduct: the product name among them (the window
@@ -52,7 +53,7 @@ class FrontEnd : public MessageBoxes, public ProgressWindow {
   virtual int Finish(int exitStatus) = 0;
 
  private:
-  bool installed_ = false;
+  std::optional<InstalledSeams> installed_;
 };
 
 // --json, taken by ports, check, inspect, connect and update.
