@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "base/report.h"
-#include "engine/front_end_seams.h"
 #include "cli/arguments.h"
+#include "engine/front_end_seams.h"
 #include "engine/progress.h"
 #include "image/image_inspect.h"
 #include "protocol/device_status.h"
