@@ -17,6 +17,10 @@ struct SimulatedPortsOptions {
   LinkSettings link;
 };
 
+// A module that answers at once: no wire time, short work. For the programs and tests that are
+// about the windows rather than the timing (the screenshot program, the window tests).
+SimulatedPortsOptions QuickSimulatedPorts(const ModuleIdentity& identity = {});
+
 // A backend that owns its module and real-time timeline; listed as kSimulatedPortName.
 class SimulatedModulePorts final : public PortBackend {
  public:

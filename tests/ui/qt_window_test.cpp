@@ -149,12 +149,8 @@ class QtWindowTest : public testing::Test, private WithApplication {
  protected:
   // Without the module there is no MIDI port at all.
   explicit QtWindowTest(const ModuleIdentity& identity = {}, bool withModule = true) {
-    SimulatedPortsOptions quick;
-    quick.identity = identity;
-    quick.link.baud = 0;
-    quick.timing = {.answerMicros = 500, .eraseMicros = 2000, .programBlockMicros = 500};
     if (withModule) {
-      auto ports = std::make_unique<SimulatedModulePorts>(quick);
+      auto ports = std::make_unique<SimulatedModulePorts>(QuickSimulatedPorts(identity));
       module = &ports->module();
       layer.AddBackend(std::move(ports));
     }

@@ -553,11 +553,8 @@ class Win32MainWindowTest : public testing::Test {
  protected:
   explicit Win32MainWindowTest(bool withModule = true) {
     RegisterCommonControls();
-    SimulatedPortsOptions quick;
-    quick.link.baud = 0;
-    quick.timing = {.answerMicros = 500, .eraseMicros = 2000, .programBlockMicros = 500};
     if (withModule) {
-      auto ports = std::make_unique<SimulatedModulePorts>(quick);
+      auto ports = std::make_unique<SimulatedModulePorts>(QuickSimulatedPorts());
       module = &ports->module();
       layer.AddBackend(std::move(ports));
     }

@@ -101,12 +101,8 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  // A quick module: no wire time, short work.
-  kfw::SimulatedPortsOptions quick;
-  quick.link.baud = 0;
-  quick.timing.answerMicros = 500;
   kfw::PortsDeviceLayer layer;
-  layer.AddBackend(std::make_unique<kfw::SimulatedModulePorts>(quick));
+  layer.AddBackend(std::make_unique<kfw::SimulatedModulePorts>(kfw::QuickSimulatedPorts()));
   NoSettings settings;
 
   AnsweringRunner runner;
