@@ -24,7 +24,9 @@ double WholeMilliseconds(double milliseconds) {
 // workers, or Node, which has no Worker). Module.kfwTimerSource = "window" asks for the page's own
 // timers, to measure what they do. Module.kfwTimers: start(milliseconds, action) -> handle,
 // stop(handle), kind.
-// The bodies are JavaScript, which clang-format would break (it splits => in two).
+// The bodies are JavaScript, which clang-format would break (it splits => in two); Emscripten
+// 3.1.6's optimiser of the JavaScript it writes breaks destructuring in a for-of loop, which is
+// left out.
 // clang-format off
 EM_JS(void, kfw_timers_install, (), {
   if (Module["kfwTimers"]) return;
@@ -84,11 +86,11 @@ EM_JS(void, kfw_timers_install, (), {
       pending.set(id, timer);
       return id;
     };
-    for (const [id, timer] of pending) {
-      if (timer.own) continue;
+    pending.forEach((timer, id) => {
+      if (timer.own) return;
       timer.own = setTimeout(() => { pending.delete(id); timer.action(); },
                              Math.max(0, timer.due - performance.now()));
-    }
+    });
   };
   Module["kfwTimers"] = fromWorker;
 });

@@ -10,7 +10,8 @@
 // ports by handle; each C++ object owns its entry and removes it when it goes, so an event that
 // comes later finds nothing to call. Texts come back through Module.kfwWebMidi.text: the call that
 // makes one returns its length in UTF-8, kfw_webmidi_take_text copies it out. The bodies are
-// JavaScript, which clang-format would break (it splits => in two).
+// JavaScript, which clang-format would break (it splits => in two); Emscripten 3.1.6's optimiser
+// of the JavaScript it writes breaks destructuring in a for-of loop, which is left out.
 // clang-format off
 EM_JS(void, kfw_webmidi_install, (), {
   if (Module["kfwWebMidi"]) return;
@@ -51,7 +52,7 @@ EM_ASYNC_JS(int, kfw_webmidi_request, (), {
   entry.onState = (event) => {
     const port = event.port;
     if (!port || port.state !== "disconnected") return;
-    for (const [handle, open] of midi.opens) {
+    for (const open of midi.opens.values()) {
       if (open.access !== id || open.port !== port || open.gone) continue;
       open.gone = true;
       if (open.input) port.onmidimessage = null;
