@@ -125,6 +125,10 @@
       client.append(element);
       if (control.id !== -1) controls.set(control.id, element);
     }
+    // The bar is told by the caption line above it.
+    const caption = client.querySelector(".centred");
+    const bar = client.querySelector("progress");
+    if (caption && bar) bar.setAttribute("aria-labelledby", caption.id);
   }
 
   // --- The notifications, one command at a time ------------------------------------------------
@@ -397,6 +401,8 @@
     procedureEnded(milliseconds) {
       procedureRunning = false;
       html.dataset.lastProcedureMilliseconds = String(milliseconds);
+      // Where the waits' timers came from: "worker", or "window" where no worker could start.
+      if (core.kfwTimers) html.dataset.timers = core.kfwTimers.kind;
       movingFocus(() => {
         mainWindow.inert = ended;
       });

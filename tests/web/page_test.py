@@ -101,6 +101,8 @@ class PageTest(unittest.TestCase):
         self.assertTrue(page.enabled(UPDATE))
         if page.script("return 'wakeLock' in navigator"):
             self.assertGreater(page.script("return window.kfwWakeLockRequests"), 0)
+        # The waits' timers are a worker's, which a hidden tab does not slow.
+        self.assertEqual(page.script("return document.documentElement.dataset.timers"), "worker")
         if pictures:
             page.screenshot("main-window", screenshot_path("web-main-window.png"))
             page.driver.save_screenshot(screenshot_path("web-page.png"))
@@ -112,6 +114,16 @@ class PageTest(unittest.TestCase):
     def test_whole_update_fast_mode(self):
         page = self.whole_update("?simulator&fast", pictures=False)
         self.assertTrue(page.script("return document.forms.settings.elements.fast.checked"))
+
+    def test_a_setting_starts_the_page_afresh_with_it(self):
+        page = self.page("?simulator")
+        self.assertFalse(page.script("return document.forms.settings.elements.fast.checked"))
+        page.driver.find_element(By.CSS_SELECTOR, "#settings input[name=fast]").click()
+        page.wait(lambda: page.script("return location.search") == "?simulator&fast", 10,
+                  "the page to start afresh")
+        page.wait(lambda: page.state() == "ready", 30, "the page to be ready")
+        self.assertTrue(page.script("return document.forms.settings.elements.fast.checked"))
+        self.assertEqual(page.entries(TRANSMIT_TO), ["(Choose a MIDI port)", SIMULATED])
 
     def test_cancel_during_transfer(self):
         page = self.page()
