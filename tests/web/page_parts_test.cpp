@@ -1,6 +1,5 @@
 // The page's own C++ that needs no browser, under Node: the options its address gives, the labels
-// its script ties to their controls, the templates laid out in the page's font, and what it says
-// when the browser gives it no MIDI.
+// its script ties to their controls, and the templates laid out in the page's font.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -91,15 +90,6 @@ TEST(PageTemplates, LaysTheWindowsOutInThePagesFont) {
   has("\"progress\": {\"title\": \"\"");
   has("{\"id\": 1011, \"element\": \"progress-1011\", \"kind\": \"button\", \"text\": \"Cancel\"");
   has("{\"id\": -1, \"element\": \"progress-at-3\", \"kind\": \"label\", \"text\": \"100%\"");
-}
-
-TEST(PageNotices, SayWhatHappenedAndWhichBrowsersWork) {
-  EXPECT_EQ(PortGoneNotice("UM-ONE", true)
-                .rfind("The MIDI port \"UM-ONE\" (Receive from) has "
-                       "been unplugged.",
-                       0),
-            0u);
-  EXPECT_NE(PortGoneNotice("UM-ONE", false).find("(Transmit to)"), std::string::npos);
 }
 
 }  // namespace

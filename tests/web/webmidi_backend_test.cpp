@@ -267,6 +267,32 @@ TEST(WebMidiBackend, TakesRepliesAsAByteStreamWholeOrInPieces) {
   }
 }
 
+// The fast mode's wait for an answer ends at the MIDI message event that brings it, far inside a
+// tick; the normal mode's at its next poll, a tick after the wait began.
+TEST(WebMidiBackend, AFastReplyWaitEndsAtTheMessageEvent) {
+  for (const bool fast : {true, false}) {
+    SCOPED_TRACE(fast ? "fast" : "normal");
+    test::RecordingBoxes boxes;
+    test::RecordingPortLists lists;
+    fastMode = fast;
+    PageLayer page(kGranted);
+    ASSERT_TRUE(FillPortLists());
+    ASSERT_TRUE(OpenPorts(InputDeviceAt(1), OutputDeviceAt(1)));
+    Clock& clock = SystemClock();
+    const uint64_t start = clock.NowMicroseconds();
+    StandInDeliverAfter(30, (std::string("[") + kReply + "]").c_str(), 0);
+    uint8_t buffer[50];
+    EXPECT_EQ(ReadReply(buffer, sizeof buffer, nullptr, 10), kOk);
+    const uint64_t took = clock.NowMicroseconds() - start;
+    EXPECT_GE(took, 30'000u);
+    if (fast) {
+      EXPECT_LT(took, 60'000u);
+    } else {
+      EXPECT_GE(took, 100'000u);
+    }
+  }
+}
+
 // Each message goes to the browser whole, as sent, and in the fast mode the send returns once
 // the message would have crossed the cable, not sooner (31250 baud: 320 microseconds a byte).
 TEST(WebMidiBackend, SendsEachMessageWholeAndWaitsOutItsWireTime) {
