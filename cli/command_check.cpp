@@ -12,6 +12,23 @@
 
 namespace kfw::cli {
 
+const char* const kCheckHelp =
+    R"(Usage: kfwupdate check FILE [--company ID] [--product ID] [--json]
+
+Reads FILE and checks it as the Update command does: format version, CRC-16, records, and
+the file's company and product identifiers against those of a module that has answered,
+given by --company and --product (by default none has: 0x7F7F and 0x7F). Prints the
+result's text; exits with the result's number (0 for "No error"). A file for a module,
+checked without its identifiers, is refused as the Update command would refuse it for
+another module (16 or 17): the line under the result says which module the file is for and
+what to do. --json writes the result, and the error box of a refused file, as lines of
+JSON.
+
+Examples:
+  kfwupdate check firmware.kfw
+  kfwupdate check firmware.kfw --company 0x0021 --product 0x0A
+)";
+
 namespace {
 
 // After a mismatch with no module: the check's result is the system's ("Update file's product ID
@@ -64,7 +81,7 @@ int CheckFile(const std::string& name, FrontEnd& frontEnd) {
 
 }  // namespace
 
-int RunCheck(const std::vector<std::string>& args) {
+int RunCheckCommand(const std::vector<std::string>& args) {
   Arguments arguments;
   std::string error;
   if (!arguments.Parse(args, Concat(Concat(kIdentityOptions, kJsonOptions), kTraceOptions),

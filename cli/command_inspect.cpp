@@ -70,7 +70,7 @@ int InspectFile(const std::string& name, FrontEnd& frontEnd) {
 
 }  // namespace
 
-int RunInspect(const std::vector<std::string>& args) {
+int RunInspectCommand(const std::vector<std::string>& args) {
   Arguments arguments;
   std::string error;
   if (!arguments.Parse(args, Concat(Concat(kIdentityOptions, kJsonOptions), kTraceOptions),

@@ -11,6 +11,24 @@
 
 namespace kfw::cli {
 
+const char* const kPackHelp = R"(Usage: kfwupdate pack OUTPUT [--company ID --product ID] RECORD...
+
+Builds an image file. With --company and --product the file is of version 1, for that module
+family; without them, of version 0, for any module. Records, played in order:
+  image:MAJOR.MINOR:FILE   the firmware in FILE (at most 65535 bytes, each 00 to 7F)
+  delay:TICKS              a pause of TICKS tenths of a second (0 to 255)
+  reset:ARG                a reset command with argument ARG (0 to 3), then a 1 s pause
+  noop                     nothing
+  end                      the end record (added when missing); only raw: may follow it
+  raw:HEX                  bytes as they are, for example after the end record
+A file without an image record gets a byte 00 after its end record unless raw: puts one
+there. pack writes only files that `kfwupdate check` accepts with the same --company and
+--product, and refuses records (raw: bytes before the end record) that would not make one.
+
+Example:
+  kfwupdate pack firmware.kfw --company 0x0021 --product 0x0A delay:20 image:1.3:firmware.bin end
+)";
+
 namespace {
 
 bool ParseHexBytes(const std::string& text, std::vector<uint8_t>& bytes) {
@@ -25,7 +43,7 @@ bool ParseHexBytes(const std::string& text, std::vector<uint8_t>& bytes) {
 
 }  // namespace
 
-int RunPack(const std::vector<std::string>& args) {
+int RunPackCommand(const std::vector<std::string>& args) {
   Arguments arguments;
   std::string error;
   if (!arguments.Parse(args, Concat({{"--company", true}, {"--product", true}}, kTraceOptions),
@@ -43,7 +61,8 @@ int RunPack(const std::vector<std::string>& args) {
   }
   unsigned long company = 0, product = 0;
   if (companyText && !ParseNumber(*companyText, 0x7F7F, company)) {
-    return UsageError("pack", "--company takes a number up to 0x7F7F, not \"" + *companyText + "\"");
+    return UsageError("pack",
+                      "--company takes a number up to 0x7F7F, not \"" + *companyText + "\"");
   }
   if (productText && !ParseNumber(*productText, 0x7F, product)) {
     return UsageError("pack", "--product takes a number up to 0x7F, not \"" + *productText + "\"");
@@ -75,7 +94,8 @@ int RunPack(const std::vector<std::string>& args) {
       const size_t second = rest.find(':');
       unsigned major, minor;
       if (second == std::string::npos || !ParseVersion(rest.substr(0, second), major, minor)) {
-        return UsageError("pack", "write an image record as image:MAJOR.MINOR:FILE, not \"" + word + "\"");
+        return UsageError("pack",
+                          "write an image record as image:MAJOR.MINOR:FILE, not \"" + word + "\"");
       }
       const std::string file = rest.substr(second + 1);
       std::vector<uint8_t> data;
@@ -114,7 +134,8 @@ int RunPack(const std::vector<std::string>& args) {
       ended = true;
     } else if (kind == "raw") {
       std::vector<uint8_t> bytes;
-      if (!ParseHexBytes(rest, bytes)) return UsageError("pack", "raw: takes hex bytes, as raw:00ff");
+      if (!ParseHexBytes(rest, bytes))
+        return UsageError("pack", "raw: takes hex bytes, as raw:00ff");
       writer.Raw(bytes);
       if (ended) bytesAfterEnd += bytes.size();
     } else {
@@ -145,7 +166,8 @@ int RunPack(const std::vector<std::string>& args) {
   RegularFile out = OpenForWriting(output, WriteMode::kTruncate, Links::kFollow);
   const bool written = out.WriteAll(file.data(), file.size());
   if (!out.Close() || !written) {
-    PrintError("kfwupdate pack: cannot write " + output + "; check the folder exists and is writable");
+    PrintError("kfwupdate pack: cannot write " + output +
+               "; check the folder exists and is writable");
     return kExitCannotCreate;
   }
   std::printf("Wrote %s: version %d", output.c_str(), companyText ? 1 : 0);

@@ -10,7 +10,16 @@
 
 namespace kfw::cli {
 
-int RunPorts(const std::vector<std::string>& args) {
+const char* const kPortsHelp = R"(Usage: kfwupdate ports [--simulator] [--json]
+
+Lists the MIDI ports as the window's two lists show them, with their positions. --json
+writes both lists as one line of JSON, each port with its position and name.
+
+Example:
+  kfwupdate ports --simulator
+)";
+
+int RunPortsCommand(const std::vector<std::string>& args) {
   Arguments arguments;
   std::string error;
   if (!arguments.Parse(args, Concat(Concat({{"--simulator", false}}, kJsonOptions), kTraceOptions),

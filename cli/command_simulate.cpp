@@ -234,7 +234,7 @@ bool ChooseModule(const Arguments& arguments, PeerOptions& options, std::string&
 
 }  // namespace
 
-int RunSimulate(const std::vector<std::string>& args) {
+int RunSimulateCommand(const std::vector<std::string>& args) {
   Arguments arguments;
   std::string error;
   if (!arguments.Parse(args, Concat(kSimulateOptions, kTraceOptions), error)) {

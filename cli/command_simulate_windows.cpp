@@ -16,7 +16,7 @@ On Windows, try the program with the simulated module built into it instead:
   kfwupdate update samples/demo.kfw --in sim --out sim
 )";
 
-int RunSimulate(const std::vector<std::string>&) {
+int RunSimulateCommand(const std::vector<std::string>&) {
   PrintError(
       "kfwupdate simulate: the simulated module as the far end of MIDI ports needs Linux "
       "(pseudo-terminals, raw MIDI devices, ALSA and JACK); on Windows, choose the built-in "

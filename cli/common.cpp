@@ -4,8 +4,11 @@
 
 #include "base/report.h"
 #include "cli/commands.h"
+#include "cli/exit_status.h"
+#include "cli/port_choice.h"
 #include "cli/visible_text.h"
 #include "image/image_file.h"
+#include "midi/ports.h"
 
 namespace kfw::cli {
 
@@ -40,6 +43,34 @@ bool ApplyModuleIdentity(const Arguments& arguments, const char* command, int& s
   receivedCompanyId.store(static_cast<uint16_t>(company));
   receivedProductId.store(static_cast<uint8_t>(product));
   return true;
+}
+
+int CheckPortOptions(const char* command, const Arguments& arguments) {
+  const auto in = arguments.Value("--in");
+  const auto out = arguments.Value("--out");
+  if (!out) return UsageError(command, "choose the port to transmit to with --out PORT");
+  if (!in) return UsageError(command, "choose the port to receive from with --in PORT");
+  std::string error;
+  if (!PortWordReadable(*out, error)) return UsageError(command, "--out: " + error);
+  if (!PortWordReadable(*in, error)) return UsageError(command, "--in: " + error);
+  return -1;
+}
+
+int OpenChosenPorts(const char* command, const Arguments& arguments, PortChoice& ports) {
+  const std::string in = arguments.Value("--in").value_or("");
+  const std::string out = arguments.Value("--out").value_or("");
+  if (!ports.SetUp(arguments.Has("--simulator"), {in, out})) return kExitUnavailable;
+  int32_t input = -1, output = -1;
+  std::string error;
+  if (!ports.ResolveInput(in, input, error) || !ports.ResolveOutput(out, output, error)) {
+    ShowError("kfwupdate " + std::string(command) + ": " + error);
+    return kExitUnavailable;
+  }
+  inputBus = input;
+  outputBus = output;
+  // OpenPorts shows its own message when it fails.
+  if (!OpenPorts(InputDeviceAt(input), OutputDeviceAt(output))) return kExitUnavailable;
+  return -1;
 }
 
 std::vector<OptionSpec> Concat(std::vector<OptionSpec> first,

@@ -1,4 +1,5 @@
-// What the subcommands share: the trace options and the report of a connected module.
+// What the subcommands share: the trace options, the report of a connected module, the module's
+// identity of `check` and `inspect`, and the ports of `connect` and `update`.
 #pragma once
 
 #include <vector>
@@ -31,6 +32,19 @@ inline constexpr const char* kErasedNote =
 // usage error's exit status, for a number out of range.
 inline const std::vector<OptionSpec> kIdentityOptions = {{"--company", true}, {"--product", true}};
 bool ApplyModuleIdentity(const Arguments& arguments, const char* command, int& status);
+
+// The options of the commands that talk to a module: `connect` and `update`.
+inline const std::vector<OptionSpec> kPortOptions = {
+    {"--in", true}, {"--out", true}, {"--simulator", false}, {"--fast", false}};
+
+// The port options, before anything is opened: both given, each a word that could name a port.
+// Returns the usage error's status, or -1.
+int CheckPortOptions(const char* command, const Arguments& arguments);
+
+// What the window's Connect does up to the procedure: choose, then open the two ports. Returns
+// the exit status to end with, or -1 when the ports are open. The options have been checked.
+class PortChoice;
+int OpenChosenPorts(const char* command, const Arguments& arguments, PortChoice& ports);
 
 std::vector<OptionSpec> Concat(std::vector<OptionSpec> first,
                                const std::vector<OptionSpec>& second);

@@ -22,16 +22,18 @@ struct Entry {
 };
 
 const Entry kCommands[] = {
-    {"ports", kfw::cli::RunPorts, &kfw::cli::kPortsHelp},
-    {"check", kfw::cli::RunCheck, &kfw::cli::kCheckHelp},
-    {"inspect", kfw::cli::RunInspect, &kfw::cli::kInspectHelp},
-    {"connect", kfw::cli::RunConnect, &kfw::cli::kConnectHelp},
-    {"update", kfw::cli::RunUpdate, &kfw::cli::kUpdateHelp},
-    {"simulate", kfw::cli::RunSimulate, &kfw::cli::kSimulateHelp},
-    {"pack", kfw::cli::RunPack, &kfw::cli::kPackHelp},
+    {"ports", kfw::cli::RunPortsCommand, &kfw::cli::kPortsHelp},
+    {"check", kfw::cli::RunCheckCommand, &kfw::cli::kCheckHelp},
+    {"inspect", kfw::cli::RunInspectCommand, &kfw::cli::kInspectHelp},
+    {"connect", kfw::cli::RunConnectCommand, &kfw::cli::kConnectHelp},
+    {"update", kfw::cli::RunUpdateCommand, &kfw::cli::kUpdateHelp},
+    {"simulate", kfw::cli::RunSimulateCommand, &kfw::cli::kSimulateHelp},
+    {"pack", kfw::cli::RunPackCommand, &kfw::cli::kPackHelp},
 };
 
-bool IsHelp(const std::string& word) { return word == "--help" || word == "-h"; }
+bool IsHelp(const std::string& word) {
+  return word == "--help" || word == "-h";
+}
 
 int RunCommand(const std::vector<std::string>& words) {
   if (words.empty()) {

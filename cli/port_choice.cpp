@@ -115,14 +115,8 @@ bool PortChoice::SetUp(bool withSimulator, const std::vector<std::string>& portW
     options.extraBackends.push_back(std::make_unique<SimulatedModulePorts>());
   }
   layer_ = MakeStandardDeviceLayer(std::move(options));
-  InstallMidiDeviceLayer(layer_.get());
+  seams_.emplace(FrontEndSeams{.deviceLayer = layer_.get()});
   return FillPortLists();
-}
-
-PortChoice::~PortChoice() {
-  if (!layer_) return;
-  InstallMidiDeviceLayer(nullptr);
-  layer_.reset();
 }
 
 bool PortChoice::ResolveInput(const std::string& word, int32_t& position,

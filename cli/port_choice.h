@@ -4,9 +4,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/front_end_seams.h"
 #include "midi/device.h"
 
 namespace kfw::cli {
@@ -16,9 +18,9 @@ class PortChoice {
   // Builds and installs the device layer: the system backends, every PORT word that is a path as a
   // raw device, and the simulated module when withSimulator is set or a PORT word names it ("sim",
   // "simulator" or its full name). Then fills the lists; false (after the message) when there is
-  // no input or no output port at all.
+  // no input or no output port at all. The layer stays installed until the choice goes, which
+  // closes the ports first. (The boxes and the progress window are the command's front end.)
   bool SetUp(bool withSimulator, const std::vector<std::string>& portWords);
-  ~PortChoice();
 
   // PORT: a list position as `kfwupdate ports` shows it, a port's name, a raw device path, or a
   // unique part of a name (case does not matter). False with the reason in error.
@@ -27,6 +29,8 @@ class PortChoice {
 
  private:
   std::unique_ptr<MidiDeviceLayer> layer_;
+  // After the layer, so that it goes first.
+  std::optional<InstalledSeams> seams_;
 };
 
 bool NamesSimulator(const std::string& word);

@@ -2,9 +2,10 @@
 # Installs, from Debian 12's packages, everything the project needs to build, test and run:
 # compilers and CMake, GoogleTest, clang with libFuzzer, RtMidi, ALSA and JACK (with the jackd2
 # server the JACK tests start), nlohmann-json for --json (header-only: the Windows cross build
-# reads the same headers), Qt 6 Widgets, Xvfb for the screenshots, and what the manual pages, the
-# bash completion's test and the Debian packages need (help2man, man-db, bash-completion; dpkg-dev
-# for dpkg-shlibdeps; lintian, desktop-file-utils and appstream to check them).
+# reads the same headers), Qt 6 Widgets with its SVG plugins (the window's icon is an SVG), Xvfb
+# for the screenshots, and what the manual pages, the bash completion's test and the Debian
+# packages need (help2man, man-db, bash-completion; dpkg-dev for dpkg-shlibdeps; lintian,
+# desktop-file-utils and appstream to check them).
 #   --windows  also what the Windows build needs (scripts/test-windows.sh): MinGW-w64 with POSIX
 #              threads, Wine to run the tests and the programs, and for the window's smoke test
 #              under Xvfb, xdotool, the X11 apps and ImageMagick.
@@ -20,7 +21,7 @@ packages=(
   clang libclang-rt-14-dev
   librtmidi-dev libasound2-dev libjack-jackd2-dev jackd2
   nlohmann-json3-dev
-  qt6-base-dev libgl-dev
+  qt6-base-dev libgl-dev libqt6svg6
   xvfb xauth
   help2man man-db bash-completion
   dpkg-dev lintian desktop-file-utils appstream

@@ -3,8 +3,9 @@
 #   1. cpack -G DEB in a build tree: the one given, or build-ci/package (configured and built here);
 #   2. lintian (an error fails; warnings are shown), desktop-file-validate, appstreamcli validate;
 #   3. the packages unpacked (dpkg-deb -x) into a temporary root: each file where Debian wants it,
-#      the window's --help without a display, and a whole update of the unpacked sample image on
-#      the simulated module by the unpacked kfwupdate.
+#      the license and the third-party notices in them, the window's --help without a display,
+#      and a whole update of the unpacked sample image on the simulated module by the unpacked
+#      kfwupdate.
 # Usage: scripts/test-package.sh [BUILD_DIR]    (test-all.sh passes its normal build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -46,6 +47,7 @@ expected=(
   usr/share/bash-completion/completions/kfwupdate
   usr/share/doc/kfwupdate/README.md
   usr/share/doc/kfwupdate/copyright
+  usr/share/doc/kfwupdate/THIRD-PARTY-NOTICES
   usr/share/doc/kfwupdate/changelog.Debian.gz
   usr/share/doc/kfwupdate/examples/demo.kfw
 )
@@ -69,6 +71,23 @@ for file in "${expected[@]}"; do
   fi
   echo "/$file"
 done
+
+step "the license and the third-party notices"
+# grep -F -x -q: a whole line, as written.
+has_line() {
+  grep -Fxq -- "$2" "$root/$1" || { echo "/$1 lacks the line: $2"; exit 1; }
+  echo "/$1: $2"
+}
+copyrights=(usr/share/doc/kfwupdate/copyright)
+$gui && copyrights+=(usr/share/doc/kfwupdate-gui/copyright)
+for copyright in "${copyrights[@]}"; do
+  has_line "$copyright" "Copyright: 2026 The kfwupdate developers"
+  has_line "$copyright" "License: Expat"
+done
+# nlohmann-json is compiled into kfwupdate: its copyright and its license.
+notices=usr/share/doc/kfwupdate/THIRD-PARTY-NOTICES
+has_line "$notices" "Copyright (c) 2013-2022 Niels Lohmann"
+has_line "$notices" "The above copyright notice and this permission notice shall be included in all"
 
 if $gui; then
   step "desktop-file-validate"

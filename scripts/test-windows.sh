@@ -76,9 +76,25 @@ mkdir -p "$contents"
 (cd "$contents" && cmake -E tar xf "$zip")
 echo "$zip:"
 (cd "$contents" && find . -type f | sort)
-expected=(kfwupdate.exe kfwupdate-gui.exe README.md samples/demo.kfw)
+expected=(kfwupdate.exe kfwupdate-gui.exe README.md LICENSE.txt THIRD-PARTY-NOTICES.txt
+  samples/demo.kfw)
 for needed in "${expected[@]}"; do
   [ -n "$(find "$contents" -path "*/$needed")" ] || { echo "the package lacks $needed" >&2; exit 1; }
+done
+# The license, and a notice for each library linked in (the check below shows that nothing else is
+# left to a DLL): a line that each one's notice holds.
+license_and_notices=(
+  "LICENSE.txt|Copyright (c) 2026 The kfwupdate developers"
+  "THIRD-PARTY-NOTICES.txt|Copyright (c) 2013-2022 Niels Lohmann"
+  "THIRD-PARTY-NOTICES.txt|GCC RUNTIME LIBRARY EXCEPTION"
+  "THIRD-PARTY-NOTICES.txt|Copyright (c) 2009-2016 the mingw-w64 project"
+  "THIRD-PARTY-NOTICES.txt|Copyright (c) 2011-2016 mingw-w64 project"
+)
+for entry in "${license_and_notices[@]}"; do
+  file=$(find "$contents" -path "*/${entry%%|*}")
+  line=${entry#*|}
+  grep -Fxq -- "$line" "$file" || { echo "${entry%%|*} lacks the line: $line" >&2; exit 1; }
+  echo "${entry%%|*}: $line"
 done
 # Statically linked: a program that needs a MinGW DLL (libstdc++, libgcc, libwinpthread) would
 # not start on a machine without MinGW.

@@ -247,7 +247,9 @@ class VirtualPorts final : public SimulatorPeer::Transport {
  private:
   static void OnMessage(double, std::vector<unsigned char>* message, void* user) {
     if (message && !message->empty()) {
-      static_cast<VirtualPorts*>(user)->receive_(message->data(), message->size());
+      auto* ports = static_cast<VirtualPorts*>(user);
+      rtmidi::DeliverWithCancelHeldOff(
+          [ports, message] { ports->receive_(message->data(), message->size()); });
     }
   }
 

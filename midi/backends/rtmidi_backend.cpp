@@ -192,15 +192,19 @@ class Deliverer {
   static void OnMessage(double, std::vector<unsigned char>* message, void* user) {
     if (!message || message->empty()) return;
     auto* deliverer = static_cast<Deliverer*>(user);
-    {
-      std::lock_guard lock(deliverer->mutex_);
-      if (deliverer->stopping_) return;
-      deliverer->queue_.emplace_back(message->begin(), message->end());
-    }
-    deliverer->wake_.notify_one();
+    rtmidi::DeliverWithCancelHeldOff([deliverer, message] { deliverer->Queue(*message); });
   }
 
  private:
+  void Queue(const std::vector<unsigned char>& message) {
+    {
+      std::lock_guard lock(mutex_);
+      if (stopping_) return;
+      queue_.emplace_back(message.begin(), message.end());
+    }
+    wake_.notify_one();
+  }
+
   void Run() {
     std::unique_lock lock(mutex_);
     for (;;) {
@@ -310,6 +314,13 @@ class RtMidiBackend final : public PortBackend {
   MmResult OpenInput(const std::string& port, ByteSink sink,
                      std::unique_ptr<InputConnection>& connection) override {
     openFailure_.clear();
+    // The deliverer before the RtMidi object, for two reasons. RtMidi's JACK input starts JACK's
+    // process thread as it is made, and that thread later calls the deliverer: made first, the
+    // deliverer is complete before the thread exists, whereas the pointer setCallback stores
+    // reaches that running thread through a plain store in RtMidi, which orders nothing.
+    // And locals end in reverse order: on a failure below, the RtMidi object (and the thread
+    // that could call back) goes before the deliverer.
+    auto deliverer = std::make_unique<Deliverer>(std::move(sink));
     auto trap = std::make_unique<rtmidi::ErrorTrap>();
     auto midi = rtmidi::MakeInput(api_, kClientName, *trap);
     if (!midi) return NotRunning();
@@ -317,7 +328,6 @@ class RtMidiBackend final : public PortBackend {
     if (!index) return kMmBadDeviceId;
     // RtMidi ignores SysEx unless told otherwise; clock and active sensing stay ignored.
     midi->ignoreTypes(false, true, true);
-    auto deliverer = std::make_unique<Deliverer>(std::move(sink));
     midi->setCallback(&Deliverer::OnMessage, deliverer.get());
     midi->openPort(*index, "in");
     if (auto error = trap->Take(&openFailure_)) return rtmidi::ToMmResult(*error);

@@ -1,8 +1,10 @@
 // What the RtMidi backend and the simulator's RtMidi ports share: keeping RtMidi and libjack quiet,
-// catching RtMidi's errors as result codes, and finding ports by name.
+// catching RtMidi's errors as result codes, input callbacks safe from libjack's cancels, and
+// finding ports by name.
 #pragma once
 
 #include <RtMidi.h>
+#include <pthread.h>
 
 #include <memory>
 #include <mutex>
@@ -46,6 +48,21 @@ std::unique_ptr<RtMidiIn> MakeInput(RtMidi::Api api, const std::string& clientNa
                                     ErrorTrap& trap);
 std::unique_ptr<RtMidiOut> MakeOutput(RtMidi::Api api, const std::string& clientName,
                                       ErrorTrap& trap);
+
+// Runs `deliver`, the work of an RtMidi input callback, with the thread's cancellation held off.
+// libjack ends a client's process thread, on which RtMidi calls its input back, by a cancel of the
+// asynchronous kind (pthread_cancel from jack_client_close), which takes effect at whatever
+// instruction the thread is on. In C++ code that holds a lock, or between two calls, the unwinding
+// it starts finds no way on and the process ends in std::terminate: it happens when a close meets
+// a delivery still running (a loaded machine, a sanitizer's slowdown). Held off, a cancel waits for
+// the end of `deliver` and takes effect at the second call below, with nothing held.
+template <typename Deliver>
+void DeliverWithCancelHeldOff(Deliver&& deliver) {
+  int state = PTHREAD_CANCEL_ENABLE;
+  pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &state);
+  deliver();
+  pthread_setcancelstate(state, nullptr);
+}
 
 // The names RtMidi lists now.
 std::vector<std::string> PortNames(RtMidi& midi);

@@ -52,6 +52,17 @@ bool ChildProcess::WaitForOutput(const std::string& text, std::chrono::milliseco
 
 std::string ChildProcess::Output() const { return TextOf(outFile_); }
 
+unsigned long StartRetryingTransient(const std::function<unsigned long()>& start,
+                                     unsigned long transient, int attempts,
+                                     std::chrono::milliseconds pause) {
+  unsigned long error = start();
+  for (int attempt = 1; attempt < attempts && error == transient; ++attempt) {
+    std::this_thread::sleep_for(pause);
+    error = start();
+  }
+  return error;
+}
+
 ProcessResult Run(std::vector<std::string> argv, std::map<std::string, std::string> environment,
                   std::chrono::milliseconds timeout) {
   ChildProcess child(std::move(argv), std::move(environment));

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -74,6 +75,13 @@ class ChildProcess {
   std::filesystem::path outFile_;
   std::filesystem::path errFile_;
 };
+
+// Calls `start` (which returns 0 or the system's error code) until it succeeds or fails with an
+// error other than `transient`, `attempts` times at most, with `pause` between; returns what the
+// last call returned. The Windows helper retries its process start this way.
+unsigned long StartRetryingTransient(const std::function<unsigned long()>& start,
+                                     unsigned long transient, int attempts,
+                                     std::chrono::milliseconds pause);
 
 // Runs to the end and returns what it did.
 ProcessResult Run(std::vector<std::string> argv, std::map<std::string, std::string> environment = {},

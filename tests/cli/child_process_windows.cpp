@@ -115,17 +115,26 @@ ChildProcess::ChildProcess(std::vector<std::string> argv,
   startup.hStdOutput = out;
   startup.hStdError = error;
   startup.wShowWindow = SW_HIDE;
-  std::wstring line = CommandLine(argv);
+  const std::wstring line = CommandLine(argv);
   std::wstring block = EnvironmentBlock(environment);
   const std::wstring folder = ScratchDirectory().wstring();
   PROCESS_INFORMATION started{};
   // A console of its own, so that console events reach the child alone (and the test program's
   // console, if it has one, stays as it is); suspended until it is in the job.
-  const BOOL created = CreateProcessW(
-      nullptr, line.data(), nullptr, nullptr, TRUE,
-      CREATE_NEW_CONSOLE | CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED, block.data(),
-      folder.c_str(), &startup, &started);
-  const DWORD failure = created ? 0 : GetLastError();
+  // Under Wine on a loaded machine a start once failed with ERROR_INTERNAL_ERROR (1359) and the
+  // same start passed when tried again: that error alone is tried again, a few times, before it
+  // fails the test. Each try gets the command line afresh, as CreateProcessW may write into it.
+  const DWORD failure = StartRetryingTransient(
+      [&]() -> unsigned long {
+        std::wstring attemptLine = line;
+        return CreateProcessW(nullptr, attemptLine.data(), nullptr, nullptr, TRUE,
+                              CREATE_NEW_CONSOLE | CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED,
+                              block.data(), folder.c_str(), &startup, &started)
+                   ? 0
+                   : GetLastError();
+      },
+      ERROR_INTERNAL_ERROR, 5, std::chrono::milliseconds(200));
+  const bool created = failure == 0;
   for (const HANDLE handle : {input, out, error}) {
     if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
   }

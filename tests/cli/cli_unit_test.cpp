@@ -516,11 +516,11 @@ TEST(CliInterrupt, CheckInspectAndPortsEndWithTheCanceledResult) {
   setenv("JACK_DEFAULT_SERVER", "kfw-none", 1);
 #endif
   const std::vector<StoppedCommandCase> cases = {
-      {"check", cli::RunCheck, {file}, false},
-      {"check --json", cli::RunCheck, {file, "--json"}, true},
-      {"inspect", cli::RunInspect, {file}, false},
-      {"inspect --json", cli::RunInspect, {file, "--json"}, true},
-      {"ports --json", cli::RunPorts, {"--json", "--simulator"}, true},
+      {"check", cli::RunCheckCommand, {file}, false},
+      {"check --json", cli::RunCheckCommand, {file, "--json"}, true},
+      {"inspect", cli::RunInspectCommand, {file}, false},
+      {"inspect --json", cli::RunInspectCommand, {file, "--json"}, true},
+      {"ports --json", cli::RunPortsCommand, {"--json", "--simulator"}, true},
   };
   for (const StoppedCommandCase& c : cases) {
     SCOPED_TRACE(c.name);

@@ -12,10 +12,13 @@
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <map>
 #include <tuple>
 
 #include "base/waiting.h"
+#include "engine/front_end_seams.h"
 #include "image/image_writer.h"
 #include "midi/backends/backends.h"
 #include "midi/port_layer.h"
@@ -23,6 +26,7 @@
 #include "sim/module_ports.h"
 #include "tests/support/doubles.h"
 #include "ui/qt/boxes.h"
+#include "ui/qt/desktop_identity.h"
 #include "ui/qt/dialog_builder.h"
 #include "ui/qt/gui_thread.h"
 #include "ui/qt/main_window.h"
@@ -95,7 +99,7 @@ constexpr int kYes = QMessageBox::Yes;
 // in its own loop, as the user sees it: it takes the focus, what the window handles meanwhile runs
 // inside that loop, and whileShown acts on it before the answer is clicked; `shown` keeps where
 // each box stood and `results` what ended each.
-class ScriptedRunner final : public DialogRunner {
+class ScriptedRunner final : public QtDialogRunner {
  public:
   int RunMessageBox(QMessageBox& box) override {
     EXPECT_TRUE(OnGuiThread());
@@ -154,13 +158,7 @@ class QtWindowTest : public testing::Test, private WithApplication {
       module = &ports->module();
       layer.AddBackend(std::move(ports));
     }
-    InstallMidiDeviceLayer(&layer);
-    InstallPortSettingsStore(&settings);
-    InstallMessageBoxes(&boxes);
-    InstallProgressWindow(&progress);
   }
-  // The rest is uninstalled between tests; the ports must be closed while their layer lives.
-  ~QtWindowTest() override { ClosePorts(); }
 
   QComboBox* List(int id) { return static_cast<QComboBox*>(window.Control(id)); }
   // Whether Connect, Find image and Update are enabled, in that order.
@@ -202,6 +200,8 @@ class QtWindowTest : public testing::Test, private WithApplication {
   QtMainWindow window{runner};
   QtMessageBoxes boxes{runner, &window};
   QtProgressWindow progress;
+  InstalledSeams seams{
+      {.deviceLayer = &layer, .portSettings = &settings, .boxes = &boxes, .progress = &progress}};
 };
 
 TEST_F(QtWindowTest, ConnectFindImageAndUpdateTheSimulatedModuleOnceCancelledOnceAsked) {
@@ -444,6 +444,44 @@ TEST_F(QtWindowTest, OnlyItsButtonsAnswerTheQuestionAndTheFatalTextNotEscapeNorT
     }
   }
   EXPECT_TRUE(answeredYes);
+}
+
+// The keys of a desktop entry's "[Desktop Entry]" group; none when there is no such file.
+std::map<std::string, std::string> DesktopEntryKeys(const std::string& path) {
+  std::map<std::string, std::string> keys;
+  std::ifstream file(path);
+  std::string line;
+  bool inGroup = false;
+  while (std::getline(file, line)) {
+    if (line.starts_with('[')) {
+      inGroup = line == "[Desktop Entry]";
+    } else if (const size_t equals = line.find('='); inGroup && equals != std::string::npos) {
+      keys[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+  }
+  return keys;
+}
+
+// Docks find the entry by the window's desktop file name and show the icon the entry names: the
+// window shows that same icon, drawn from the file installed under that name.
+TEST_F(QtWindowTest, TheWindowNamesItsDesktopEntryAndShowsTheIconThatEntryNames) {
+  SetDesktopIdentity();
+  const std::string id = QGuiApplication::desktopFileName().toStdString();
+  const std::string directory = KFW_DESKTOP_DIRECTORY;
+  const std::map<std::string, std::string> entry =
+      DesktopEntryKeys(directory + "/" + id + ".desktop");
+  ASSERT_TRUE(entry.contains("Icon")) << "no desktop entry \"" << id << ".desktop\" with an icon";
+  EXPECT_EQ(entry.at("Icon"), id);
+
+  const QImage shown = window.windowIcon().pixmap(48, 48).toImage();
+  ASSERT_FALSE(shown.isNull()) << "no icon, or no SVG icon engine to draw it";
+  const QString installed = QString::fromStdString(directory + "/" + entry.at("Icon") + ".svg");
+  EXPECT_EQ(shown, QIcon(installed).pixmap(48, 48).toImage());
+  int drawn = 0;
+  for (int y = 0; y < shown.height(); ++y) {
+    for (int x = 0; x < shown.width(); ++x) drawn += qAlpha(shown.pixel(x, y)) > 0;
+  }
+  EXPECT_GT(drawn, shown.width() * shown.height() / 4);
 }
 
 class QtWindowMarkupTest : public QtWindowTest {

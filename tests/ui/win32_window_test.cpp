@@ -21,6 +21,7 @@
 #include <tuple>
 
 #include "base/waiting.h"
+#include "engine/front_end_seams.h"
 #include "image/image_writer.h"
 #include "midi/port_layer.h"
 #include "protocol/device_status.h"
@@ -321,7 +322,7 @@ INSTANTIATE_TEST_SUITE_P(Windows, DialogResourceTest,
 
 // Answers boxes from a queue (else with OK or No) and the open-file dialog with `file` (cancels
 // when it is empty), recording what each showed.
-class ScriptedRunner final : public DialogRunner {
+class ScriptedRunner final : public Win32DialogRunner {
  public:
   struct Box {
     HWND owner;
@@ -560,17 +561,13 @@ class Win32MainWindowTest : public testing::Test {
       module = &ports->module();
       layer.AddBackend(std::move(ports));
     }
-    InstallMidiDeviceLayer(&layer);
-    InstallPortSettingsStore(&settings);
-    InstallMessageBoxes(&boxes);
-    InstallProgressWindow(&progress);
   }
+  // The window's thread is ended first; the seams, and with them the ports, go after it.
   ~Win32MainWindowTest() override {
     if (ui.joinable()) {
       if (HWND running = window.Window()) PostMessageW(running, WM_CLOSE, 0, 0);
       ui.join();
     }
-    ClosePorts();
   }
 
   // Runs the window on a thread of its own, as the program's main thread does, until it is set up.
@@ -653,6 +650,8 @@ class Win32MainWindowTest : public testing::Test {
   Win32MessageBoxes boxes{runner};
   Win32ProgressWindow progress{Instance()};
   Win32MainWindow window{runner, boxes, Instance()};
+  InstalledSeams seams{
+      {.deviceLayer = &layer, .portSettings = &settings, .boxes = &boxes, .progress = &progress}};
   std::thread ui;
   int status = -1;
   HWND dialog = nullptr;

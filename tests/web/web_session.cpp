@@ -15,6 +15,7 @@
 
 #include "base/report.h"
 #include "base/waiting.h"
+#include "engine/front_end_seams.h"
 #include "image/image_writer.h"
 #include "midi/backends/backends.h"
 #include "midi/device.h"
@@ -84,11 +85,9 @@ int32_t PositionOf(const std::vector<std::string>& entries, const std::string& n
 int RunSession(bool fast) {
   fastMode = fast;
   SessionBoxes boxes;
-  InstallMessageBoxes(&boxes);
   BackendOptions options;
   options.extraBackends.push_back(std::make_unique<SimulatedModulePorts>());
   auto layer = MakeStandardDeviceLayer(std::move(options));
-  InstallMidiDeviceLayer(layer.get());
 
   // 4 KiB for the module's own company and product, newer than the version it holds (1.2), in
   // the page's file system as a picked file will be.
@@ -102,6 +101,7 @@ int RunSession(bool fast) {
 
   SessionWindow window;
   MainWindowLogic logic(window);
+  const InstalledSeams seams({.deviceLayer = layer.get(), .boxes = &boxes});
   if (!logic.OnInitDialog()) return 1;
   for (const int list : {kReceiveFromList, kTransmitToList}) {
     window.selected[list] = PositionOf(window.entries[list], kSimulatedPortName);
@@ -116,9 +116,6 @@ int RunSession(bool fast) {
   const double updateMilliseconds = window.lastMilliseconds;
   logic.OnCommand(kExitButton, kClicked);
   if (window.closeRequested) logic.OnCloseRequest();
-  ClosePorts();
-  InstallMidiDeviceLayer(nullptr);
-  InstallMessageBoxes(nullptr);
 
   std::printf("%s mode: connect %.0f ms, update of %zu bytes %.0f ms (real time, 31250 baud)\n",
               fast ? "fast" : "normal", connectMilliseconds, data.size(), updateMilliseconds);

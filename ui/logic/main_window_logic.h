@@ -1,6 +1,6 @@
 // The main window's command handling, written once over a small window interface addressed by
-// control IDs: the Qt window drives it today, a Win32 dialog procedure could drive it unchanged,
-// and the tests drive it with a fake window and no display.
+// control IDs: the Qt window and the Win32 window's dialog procedure drive it alike, and the tests
+// drive it with a fake window and no display.
 //
 // The window raises the notifications a dialog's controls raise (OnCommand with the control ID and
 // the notification code), its close request (OnCloseRequest), and calls OnInitDialog once before it

@@ -12,11 +12,11 @@
 
 namespace kfw {
 
-int DialogRunner::RunMessageBox(QMessageBox& box) {
+int QtDialogRunner::RunMessageBox(QMessageBox& box) {
   return box.exec();
 }
 
-bool DialogRunner::RunFileDialog(QFileDialog& dialog, QString& chosen) {
+bool QtDialogRunner::RunFileDialog(QFileDialog& dialog, QString& chosen) {
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
   chosen = dialog.selectedFiles().first();
   return true;
@@ -68,7 +68,7 @@ class AnsweredByButtonsOnly final : public QObject {
 
 }  // namespace
 
-int ShowBox(DialogRunner& runner, QWidget* owner, const char* caption, const std::string& text,
+int ShowBox(QtDialogRunner& runner, QWidget* owner, const char* caption, const std::string& text,
             QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton) {
   // A box is centred on its owner. Before the main window is on the screen (the port lists are
   // filled first) that would be the corner where the hidden window stands: such a box has no owner
@@ -87,7 +87,7 @@ int ShowBox(DialogRunner& runner, QWidget* owner, const char* caption, const std
   return runner.RunMessageBox(box);
 }
 
-QtMessageBoxes::QtMessageBoxes(DialogRunner& runner, QWidget* owner)
+QtMessageBoxes::QtMessageBoxes(QtDialogRunner& runner, QWidget* owner)
     : runner_(runner), owner_(owner) {}
 
 void QtMessageBoxes::ShowError(const std::string& text) {

@@ -1,5 +1,5 @@
 // The boxes of the desktop program: errors, the yes/no question, the fatal MIDI text and the
-// success boxes, and the open-file dialog, all shown through one seam (DialogRunner) so tests can
+// success boxes, and the open-file dialog, all shown through one seam (QtDialogRunner) so tests can
 // answer them without a user.
 #pragma once
 
@@ -14,9 +14,9 @@
 namespace kfw {
 
 // Shows a dialog that is fully set up and gives the user's answer. Called on the GUI thread.
-class DialogRunner {
+class QtDialogRunner {
  public:
-  virtual ~DialogRunner() = default;
+  virtual ~QtDialogRunner() = default;
   // Returns the button pressed, a QMessageBox::StandardButton.
   virtual int RunMessageBox(QMessageBox& box);
   // True with the chosen name; false when the user cancelled.
@@ -27,14 +27,14 @@ class DialogRunner {
 // screen: the box is then centred on the screen), wide enough for its caption in a title bar, and
 // shows it through the runner. A box with several buttons and no Cancel is answered only by its
 // buttons: Escape and its close box do nothing. On the GUI thread only.
-int ShowBox(DialogRunner& runner, QWidget* owner, const char* caption, const std::string& text,
+int ShowBox(QtDialogRunner& runner, QWidget* owner, const char* caption, const std::string& text,
             QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton);
 
 // The core's boxes. Callable from any thread: a call from another thread waits until the user has
 // answered the box on the GUI thread.
 class QtMessageBoxes final : public MessageBoxes {
  public:
-  explicit QtMessageBoxes(DialogRunner& runner, QWidget* owner = nullptr);
+  explicit QtMessageBoxes(QtDialogRunner& runner, QWidget* owner = nullptr);
 
   void SetOwner(QWidget* owner) { owner_ = owner; }
 
@@ -46,7 +46,7 @@ class QtMessageBoxes final : public MessageBoxes {
   void ShowFatal(const std::string& text) override;
 
  private:
-  DialogRunner& runner_;
+  QtDialogRunner& runner_;
   QPointer<QWidget> owner_;
 };
 

@@ -44,7 +44,7 @@ bool IsUserInput(QEvent::Type type) {
 
 }  // namespace
 
-QtMainWindow::QtMainWindow(DialogRunner& runner)
+QtMainWindow::QtMainWindow(QtDialogRunner& runner)
     : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       runner_(runner),

@@ -16,7 +16,7 @@ namespace kfw {
 class QtMainWindow final : public QDialog, public MainWindowControls {
  public:
   // No owner: the window is a top-level window of its own.
-  explicit QtMainWindow(DialogRunner& runner);
+  explicit QtMainWindow(QtDialogRunner& runner);
   ~QtMainWindow() override;
 
   // Sets the window up (fills the lists, selects the remembered ports). False, after its message,
@@ -54,7 +54,7 @@ class QtMainWindow final : public QDialog, public MainWindowControls {
   void Notify(int id, int code);
   void DeliverDeferred();
 
-  DialogRunner& runner_;
+  QtDialogRunner& runner_;
   std::map<int, QWidget*> controls_;
   // Laid over the whole window while a procedure runs: its busy cursor shows that the window takes
   // no input, over every control (the name field's own text cursor included).

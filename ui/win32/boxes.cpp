@@ -4,16 +4,16 @@
 
 namespace kfw {
 
-int DialogRunner::RunMessageBox(HWND owner, const std::wstring& text, const std::wstring& caption,
-                                UINT type) {
+int Win32DialogRunner::RunMessageBox(HWND owner, const std::wstring& text,
+                                     const std::wstring& caption, UINT type) {
   return MessageBoxW(owner, text.c_str(), caption.c_str(), type);
 }
 
-bool DialogRunner::RunFileDialog(OPENFILENAMEW& record) {
+bool Win32DialogRunner::RunFileDialog(OPENFILENAMEW& record) {
   return GetOpenFileNameW(&record) != 0;
 }
 
-int ShowBox(DialogRunner& runner, HWND owner, const char* caption, const std::string& text,
+int ShowBox(Win32DialogRunner& runner, HWND owner, const char* caption, const std::string& text,
             UINT type) {
   const bool ownersThread =
       owner != nullptr && GetWindowThreadProcessId(owner, nullptr) == GetCurrentThreadId();

@@ -1,6 +1,6 @@
 // The boxes of the Win32 window: errors, the yes/no question, the fatal MIDI text and the success
-// boxes, and the open-file dialog, all shown through one seam (DialogRunner) so tests can answer
-// them without a user.
+// boxes, and the open-file dialog, all shown through one seam (Win32DialogRunner) so tests can
+// answer them without a user.
 #pragma once
 
 #include <windows.h>
@@ -15,9 +15,9 @@
 namespace kfw {
 
 // Shows a box or the open-file dialog that is fully set up, and gives the user's answer.
-class DialogRunner {
+class Win32DialogRunner {
  public:
-  virtual ~DialogRunner() = default;
+  virtual ~Win32DialogRunner() = default;
   // MessageBoxW: IDOK, IDYES, IDNO..., or 0 when the box could not be shown.
   virtual int RunMessageBox(HWND owner, const std::wstring& text, const std::wstring& caption,
                             UINT type);
@@ -28,13 +28,13 @@ class DialogRunner {
 // Shows a box through the runner. The owner is taken only on the owner's own thread: a box owned
 // by a window of another thread disables that window, which waits on that thread, and the thread
 // that runs the procedures does not look at its messages until the procedure is over.
-int ShowBox(DialogRunner& runner, HWND owner, const char* caption, const std::string& text,
+int ShowBox(Win32DialogRunner& runner, HWND owner, const char* caption, const std::string& text,
             UINT type);
 
 // The core's boxes, owned by the main window once it is set up. Callable from any thread.
 class Win32MessageBoxes final : public MessageBoxes {
  public:
-  explicit Win32MessageBoxes(DialogRunner& runner) : runner_(runner) {}
+  explicit Win32MessageBoxes(Win32DialogRunner& runner) : runner_(runner) {}
 
   void SetOwner(HWND owner) { owner_.store(owner); }
 
@@ -46,7 +46,7 @@ class Win32MessageBoxes final : public MessageBoxes {
   void ShowFatal(const std::string& text) override;
 
  private:
-  DialogRunner& runner_;
+  Win32DialogRunner& runner_;
   // Set on the window's thread, read by the MIDI input thread's fatal text.
   std::atomic<HWND> owner_{nullptr};
 };

@@ -14,12 +14,11 @@
 #include <vector>
 
 #include "base/report.h"
-#include "engine/progress.h"
+#include "base/waiting.h"
+#include "engine/front_end_seams.h"
 #include "midi/backends/backends.h"
 #include "midi/port_settings_registry.h"
-#include "midi/ports.h"
 #include "sim/module_ports.h"
-#include "base/waiting.h"
 #include "ui/logic/program_options.h"
 #include "ui/win32/boxes.h"
 #include "ui/win32/main_window.h"
@@ -56,23 +55,15 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     backends.extraBackends.push_back(std::make_unique<kfw::SimulatedModulePorts>());
   }
   const auto layer = kfw::MakeStandardDeviceLayer(std::move(backends));
-  kfw::InstallMidiDeviceLayer(layer.get());
   kfw::RegistryPortSettingsStore settings;
-  kfw::InstallPortSettingsStore(&settings);
 
-  kfw::DialogRunner runner;
+  kfw::Win32DialogRunner runner;
   kfw::Win32MessageBoxes boxes(runner);
-  kfw::InstallMessageBoxes(&boxes);
   kfw::Win32ProgressWindow progress(instance);
-  kfw::InstallProgressWindow(&progress);
-
   kfw::Win32MainWindow window(runner, boxes, instance);
-  const int status = window.Run();
-
-  kfw::ClosePorts();
-  kfw::InstallProgressWindow(nullptr);
-  kfw::InstallMessageBoxes(nullptr);
-  kfw::InstallPortSettingsStore(nullptr);
-  kfw::InstallMidiDeviceLayer(nullptr);
-  return status;
+  const kfw::InstalledSeams seams({.deviceLayer = layer.get(),
+                                   .portSettings = &settings,
+                                   .boxes = &boxes,
+                                   .progress = &progress});
+  return window.Run();
 }

@@ -18,7 +18,8 @@ constexpr size_t kChooserCapacity = 32768;
 
 }  // namespace
 
-Win32MainWindow::Win32MainWindow(DialogRunner& runner, Win32MessageBoxes& boxes, HINSTANCE instance)
+Win32MainWindow::Win32MainWindow(Win32DialogRunner& runner, Win32MessageBoxes& boxes,
+                                 HINSTANCE instance)
     : runner_(runner), boxes_(boxes), instance_(instance), logic_(*this) {}
 
 int Win32MainWindow::Run() {

@@ -15,7 +15,7 @@ namespace kfw {
 class Win32MainWindow final : public MainWindowControls {
  public:
   // The template is loaded from `instance`; the boxes are owned by the window once it is set up.
-  Win32MainWindow(DialogRunner& runner, Win32MessageBoxes& boxes, HINSTANCE instance);
+  Win32MainWindow(Win32DialogRunner& runner, Win32MessageBoxes& boxes, HINSTANCE instance);
   Win32MainWindow(const Win32MainWindow&) = delete;
   Win32MainWindow& operator=(const Win32MainWindow&) = delete;
 
@@ -45,7 +45,7 @@ class Win32MainWindow final : public MainWindowControls {
   static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
   INT_PTR Handle(HWND dialog, UINT message, WPARAM wParam);
 
-  DialogRunner& runner_;
+  Win32DialogRunner& runner_;
   Win32MessageBoxes& boxes_;
   HINSTANCE instance_;
   std::atomic<HWND> window_{nullptr};

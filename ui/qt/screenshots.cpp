@@ -16,6 +16,7 @@
 
 #include "base/report.h"
 #include "base/result.h"
+#include "engine/front_end_seams.h"
 #include "engine/progress.h"
 #include "midi/port_layer.h"
 #include "midi/ports.h"
@@ -27,7 +28,7 @@
 namespace {
 
 // Answers every box with its default button and prints what it said.
-class AnsweringRunner final : public kfw::DialogRunner {
+class AnsweringRunner final : public kfw::QtDialogRunner {
  public:
   int RunMessageBox(QMessageBox& box) override {
     std::fprintf(stderr, "[%s] %s\n", box.windowTitle().toUtf8().constData(),
@@ -106,45 +107,36 @@ int main(int argc, char** argv) {
   quick.timing.answerMicros = 500;
   kfw::PortsDeviceLayer layer;
   layer.AddBackend(std::make_unique<kfw::SimulatedModulePorts>(quick));
-  kfw::InstallMidiDeviceLayer(&layer);
   NoSettings settings;
-  kfw::InstallPortSettingsStore(&settings);
 
   AnsweringRunner runner;
+  kfw::QtMainWindow window(runner);
+  kfw::QtMessageBoxes boxes(runner, &window);
+  kfw::QtProgressWindow progress;
+  const kfw::InstalledSeams seams(
+      {.deviceLayer = &layer, .portSettings = &settings, .boxes = &boxes, .progress = &progress});
+
+  if (!window.Initialise()) return 1;
+  window.CentreOnScreen();
+  window.show();
+  // As a user would: the simulated module in both lists, then Connect.
+  static_cast<QComboBox*>(window.Control(kfw::kTransmitToList))->setCurrentIndex(1);
+  static_cast<QComboBox*>(window.Control(kfw::kReceiveFromList))->setCurrentIndex(1);
+  static_cast<QPushButton*>(window.Control(kfw::kConnectButton))->click();
   int status = 0;
-  {
-    kfw::QtMainWindow window(runner);
-    kfw::QtMessageBoxes boxes(runner, &window);
-    kfw::InstallMessageBoxes(&boxes);
-    kfw::QtProgressWindow progress;
-    kfw::InstallProgressWindow(&progress);
-
-    if (!window.Initialise()) return 1;
-    window.CentreOnScreen();
-    window.show();
-    // As a user would: the simulated module in both lists, then Connect.
-    static_cast<QComboBox*>(window.Control(kfw::kTransmitToList))->setCurrentIndex(1);
-    static_cast<QComboBox*>(window.Control(kfw::kReceiveFromList))->setCurrentIndex(1);
-    static_cast<QPushButton*>(window.Control(kfw::kConnectButton))->click();
-    if (!window.Logic().IsConnected()) {
-      std::fprintf(stderr, "the simulated module did not connect\n");
-      status = 1;
-    }
-    window.SetControlText(kfw::kImageNameField, "/home/user/firmware/qx412-1.3.kfw");
-    Settle();
-    if (!Save(window.grab(), directory + "/main-window.png")) status = 1;
-
-    kfw::OpenProgress();
-    kfw::SetProgress(kfw::TextTable[kfw::kTextUpdatingArea], 40);
-    Settle();
-    if (!Save(progress.grab(), directory + "/progress-window.png")) status = 1;
-    if (!Save(Screen({&window, &progress}), directory + "/screen.png")) status = 1;
-    kfw::CloseProgress();
-    kfw::ClosePorts();
-    kfw::InstallProgressWindow(nullptr);
-    kfw::InstallMessageBoxes(nullptr);
+  if (!window.Logic().IsConnected()) {
+    std::fprintf(stderr, "the simulated module did not connect\n");
+    status = 1;
   }
-  kfw::InstallPortSettingsStore(nullptr);
-  kfw::InstallMidiDeviceLayer(nullptr);
+  window.SetControlText(kfw::kImageNameField, "/home/user/firmware/qx412-1.3.kfw");
+  Settle();
+  if (!Save(window.grab(), directory + "/main-window.png")) status = 1;
+
+  kfw::OpenProgress();
+  kfw::SetProgress(kfw::TextTable[kfw::kTextUpdatingArea], 40);
+  Settle();
+  if (!Save(progress.grab(), directory + "/progress-window.png")) status = 1;
+  if (!Save(Screen({&window, &progress}), directory + "/screen.png")) status = 1;
+  kfw::CloseProgress();
   return status;
 }

@@ -9,16 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "base/waiting.h"
-#include "engine/progress.h"
 #include "base/report.h"
+#include "base/waiting.h"
+#include "engine/front_end_seams.h"
 #include "midi/backends/backends.h"
 #include "midi/port_settings_file.h"
-#include "midi/ports.h"
 #include "sim/module_ports.h"
-#include "ui/qt/boxes.h"
-#include "ui/qt/main_window.h"
 #include "ui/logic/program_options.h"
+#include "ui/qt/boxes.h"
+#include "ui/qt/desktop_identity.h"
+#include "ui/qt/main_window.h"
 #include "ui/qt/progress_window.h"
 
 namespace {
@@ -96,22 +96,23 @@ int main(int argc, char** argv) {
   // The program ends when the main window does, not when its last window closes: the progress
   // window comes and goes.
   QApplication::setQuitOnLastWindowClosed(false);
+  kfw::SetDesktopIdentity();
 
   kfw::BackendOptions options;
   if (programOptions.simulator) {
     options.extraBackends.push_back(std::make_unique<kfw::SimulatedModulePorts>());
   }
   std::unique_ptr<kfw::MidiDeviceLayer> layer = kfw::MakeStandardDeviceLayer(std::move(options));
-  kfw::InstallMidiDeviceLayer(layer.get());
   kfw::FilePortSettingsStore settings;
-  kfw::InstallPortSettingsStore(&settings);
 
-  kfw::DialogRunner runner;
+  kfw::QtDialogRunner runner;
   kfw::QtMainWindow window(runner);
   kfw::QtMessageBoxes boxes(runner, &window);
-  kfw::InstallMessageBoxes(&boxes);
   kfw::QtProgressWindow progress;
-  kfw::InstallProgressWindow(&progress);
+  const kfw::InstalledSeams seams({.deviceLayer = layer.get(),
+                                   .portSettings = &settings,
+                                   .boxes = &boxes,
+                                   .progress = &progress});
 
   int status = 0;
   if (window.Initialise()) {
@@ -123,11 +124,5 @@ int main(int argc, char** argv) {
     // No MIDI input or output at all: the message has been shown.
     status = 1;
   }
-
-  kfw::ClosePorts();
-  kfw::InstallProgressWindow(nullptr);
-  kfw::InstallMessageBoxes(nullptr);
-  kfw::InstallPortSettingsStore(nullptr);
-  kfw::InstallMidiDeviceLayer(nullptr);
   return status;
 }
