@@ -22,6 +22,7 @@
 #include "base/files.h"
 #include "base/report.h"
 #include "base/waiting.h"
+#include "engine/front_end_seams.h"
 #include "engine/progress.h"
 #include "midi/backends/backends.h"
 #include "midi/backends/webmidi_backend.h"
@@ -42,7 +43,10 @@ namespace {
 // The trace, in the page's memory, saved by the page's button.
 constexpr const char* kPageTracePath = "/kfwupdate-trace.txt";
 
-// Everything a session holds, made at its start and gone at its end.
+// Everything a session holds, made at its start and gone at its end. The seams are installed in
+// one step once the device layer is made (the browser's answer to the request for MIDI comes
+// first), and, declared last, go first: the ports close while the layer that opened them is still
+// installed, then the seams are removed in the reverse order of their installation.
 struct PageSession {
   std::shared_ptr<WebMidiAccess> webMidi;
   std::unique_ptr<MidiDeviceLayer> layer;
@@ -50,31 +54,13 @@ struct PageSession {
   PageMessageBoxes boxes;
   PageProgressWindow progress;
   PageMainWindow window;
+  std::unique_ptr<InstalledSeams> seams;
 };
 
 std::unique_ptr<PageSession> session;
 
-// Installs the page's seams, in the order the windows install theirs: the device layer, the port
-// settings store, the boxes, the progress window. This is the one place the page installs them;
-// Uninstall takes them away in the reverse order.
-void Install(PageSession& current) {
-  InstallMidiDeviceLayer(current.layer.get());
-  InstallPortSettingsStore(&current.settings);
-  InstallMessageBoxes(&current.boxes);
-  InstallProgressWindow(&current.progress);
-}
-
-void Uninstall() {
-  InstallProgressWindow(nullptr);
-  InstallMessageBoxes(nullptr);
-  InstallPortSettingsStore(nullptr);
-  InstallMidiDeviceLayer(nullptr);
-}
-
-// As the windows' program ends: the ports closed after the window, then the seams.
+// As the windows' program ends: the ports close and the seams go, then the window and the rest.
 void EndSession(int status) {
-  ClosePorts();
-  Uninstall();
   session.reset();
   page::Call("sessionEnded", status);
 }
@@ -124,7 +110,12 @@ EMSCRIPTEN_KEEPALIVE int kfw_page_start(const char* query) {
   backends.webMidi = session->webMidi;
   if (options.simulator) backends.extraBackends.push_back(std::make_unique<SimulatedModulePorts>());
   session->layer = MakeStandardDeviceLayer(std::move(backends));
-  Install(*session);
+  session->seams = std::make_unique<InstalledSeams>(FrontEndSeams{
+      .deviceLayer = session->layer.get(),
+      .portSettings = &session->settings,
+      .boxes = &session->boxes,
+      .progress = &session->progress,
+  });
   if (!session->window.Initialise()) {
     // No MIDI input or output at all: the message has been shown.
     EndSession(1);
