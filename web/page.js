@@ -435,7 +435,7 @@
       return 0;
     },
     notice(kind, text) {
-      addNotice(text, true).dataset.kind = kind === 0 ? "midi" : "port";
+      addNotice(text, true).dataset.kind = ["midi", "port", "answer"][kind] || "";
       return 0;
     },
     ready() {

@@ -2,7 +2,9 @@
 
 #include <emscripten/emscripten.h>
 
+#include "base/result.h"
 #include "web/page_bridge.h"
+#include "web/page_options.h"
 
 namespace kfw {
 
@@ -13,6 +15,9 @@ bool ShowPageBox(const char* kind, const char* caption, const std::string& text)
 
 void PageMessageBoxes::ShowError(const std::string& text) {
   ShowPageBox("error", kErrorCaption, text);
+  // The box says what the program always said; the page adds what to try, since a browser's MIDI
+  // can fail where a program's does not.
+  if (text == ResultText(kResponseTimeout)) page::Call("notice", 2, NoAnswerNotice());
 }
 
 bool PageMessageBoxes::AskYesNo(const std::string& text) {

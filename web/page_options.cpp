@@ -86,6 +86,14 @@ std::string NoMidiNotice(const WebMidiAccess& access) {
   return what + kWhichBrowsers + kTryTheSimulator;
 }
 
+std::string NoAnswerNotice() {
+  return "The module did not answer in time. Check that it is switched on and that its MIDI out "
+         "goes to the port chosen in \"Receive from\" and its MIDI in to the one in \"Transmit "
+         "to\", then Connect again. If it still does not answer, try another browser built on "
+         "Chromium, or the desktop program (kfwupdate-gui, kfwupdate): a browser's MIDI has been "
+         "known to garble SysEx messages.";
+}
+
 std::string PortGoneNotice(const std::string& port, bool input) {
   return std::string("The MIDI port \"") + port + "\" (" +
          (input ? "Receive from" : "Transmit to") +

@@ -20,6 +20,10 @@ ProgramOptions ReadPageOptions(const std::string& query);
 // a granted access.
 std::string NoMidiNotice(const WebMidiAccess& access);
 
+// What the page says after "MIDI Response timeout": what to check, and what to try when the module
+// still does not answer (browsers have garbled SysEx before).
+std::string NoAnswerNotice();
+
 // What the page says when an open port has been unplugged.
 std::string PortGoneNotice(const std::string& port, bool input);
 

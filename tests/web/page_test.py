@@ -293,6 +293,9 @@ class PageTest(unittest.TestCase):
         page.expect_box(self, "error", ERROR, "MIDI Response timeout", 30)
         page.answer("OK")
         self.assertEqual(page.state(), "ready")
+        # Beside the box, what to check and what to try.
+        self.assertTrue(page.notices()[2].startswith("The module did not answer in time."),
+                        page.notices())
         self.assertEqual(page.script("return kfwStandIn.commands(0x15)"), 5)
 
     def test_webmidi_port_unplugged_between_blocks(self):
