@@ -18,11 +18,12 @@
 
 namespace kfw::web {
 
-// Hands the thread to the event loop for `milliseconds` (at least; timers may run late, and a
-// hidden tab's run once a second or less), or, when `wakeable`, until ResumeSuspended is called
-// from an event, whichever comes first. True when it was resumed. The procedure goes on only
-// once the event that resumed it has returned, and nothing of the core is on the stack: the
-// event's own work is done before the waiter looks at its condition again.
+// Hands the thread to the event loop for `milliseconds` (at least; timers may run late: the page's
+// own, which a hidden tab runs once a second or less, where no worker can give them), or, when
+// `wakeable`, until ResumeSuspended is called from an event, whichever comes first. True when it
+// was resumed. The procedure goes on only once the event that resumed it has returned, and nothing
+// of the core is on the stack: the event's own work is done before the waiter looks at its
+// condition again.
 bool Suspend(double milliseconds, bool wakeable);
 
 // Ends a wakeable Suspend. Harmless when nothing waits, or when the wait cannot be woken.
@@ -32,7 +33,8 @@ void ResumeSuspended();
 bool ProcedureSuspended();
 
 // A one-shot timer of the event loop: `action` runs from the event loop once the time given to
-// Start has passed. Start again replaces the pending run; destroying the timer cancels it. The
+// Start has passed (in a browser, a worker's timer, which a hidden tab does not slow; see
+// event_loop_web.cpp). Start again replaces the pending run; destroying the timer cancels it. The
 // action may start the timer again, but must not destroy it.
 class Timer {
  public:
@@ -45,11 +47,12 @@ class Timer {
   void Stop();
   bool Pending() const { return pending_; }
 
- private:
+  // Runs the action: called from the event loop when the time has passed, never by the core.
   static void Fire(void* timer);
 
+ private:
   std::function<void()> action_;
-  long id_ = 0;
+  double handle_ = 0;  // the timer source's
   bool pending_ = false;
 };
 

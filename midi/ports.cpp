@@ -40,6 +40,17 @@ void ShowOpenFailure(const char* format, MmResult result) {
   ShowError(text);
 }
 
+// How the simulated module is asked for: a web page's options are in its address.
+#ifdef __EMSCRIPTEN__
+constexpr const char* kTrySimulatedModule =
+    " To try the page without hardware, choose the simulated module (tick \"List the simulated "
+    "module\", or open the page with ?simulator).";
+#else
+constexpr const char* kTrySimulatedModule =
+    " To try the program without hardware, choose the simulated module (start the program with "
+    "--simulator).";
+#endif
+
 // A port that would not open: in the platform's words where it has its own (on Linux, where a
 // WinMM code means nothing), else with the system's format and the code.
 void ShowPortOpenFailure(const char* format, MmResult result, const char* listName) {
@@ -50,9 +61,7 @@ void ShowPortOpenFailure(const char* format, MmResult result, const char* listNa
   }
   // A library's own reason may end its sentence already (RtMidi's do).
   ShowError(std::string("Cannot open the MIDI port chosen in \"") + listName + "\": " + reason +
-            (reason.back() == '.' ? "" : ".") +
-            " To try the program without hardware, choose the simulated module (start the "
-            "program with --simulator).");
+            (reason.back() == '.' ? "" : ".") + kTrySimulatedModule);
 }
 
 // Closes the input of a failed open. The handle stays recorded only if the close failed, so that

@@ -15,6 +15,9 @@
 #ifdef KFW_HAVE_RTMIDI
 #include "midi/backends/rtmidi_backend.h"
 #endif
+#ifdef KFW_HAVE_WEBMIDI
+#include "midi/backends/webmidi_backend.h"
+#endif
 
 namespace kfw {
 
@@ -27,7 +30,7 @@ struct BackendEntry {
   std::unique_ptr<PortBackend> (*make)(const BackendOptions& options);
 };
 
-#ifdef KFW_HAVE_RTMIDI
+#if defined(KFW_HAVE_RTMIDI) || defined(KFW_HAVE_WEBMIDI)
 bool SystemWanted(const BackendOptions& options) {
   return options.systemBackends;
 }
@@ -53,12 +56,26 @@ const std::vector<BackendEntry> kBackends = {
        return MakeRawDeviceBackend(options.rawDevicePaths, options.systemBackends);
      }},
 #endif
+#ifdef KFW_HAVE_WEBMIDI
+    {"Web MIDI", SystemWanted,
+     [](const BackendOptions& options) { return MakeWebMidiBackend(options.webMidi); }},
+#endif
 };
 
 // Always compiled in; the front ends pass it among the extra backends when asked to.
 constexpr const char* kSimulatorBackendName = "simulator";
 
-#ifndef _WIN32
+#if defined(KFW_HAVE_WEBMIDI)
+// In a web page: what the browser gave, and how to try the page without it (the notice on the
+// page says why the browser gave nothing).
+std::string NoPortText(const char* direction) {
+  return std::string("No MIDI ") + direction +
+         " found: the browser gave this page no MIDI port. Is the MIDI interface plugged in "
+         "(plugged in since the page was opened? reload it), and did you allow the page MIDI? To "
+         "try the page without hardware, tick \"List the simulated module\" (or open it with "
+         "?simulator).";
+}
+#elif !defined(_WIN32)
 // WinMM's texts for no device send the user to install a Windows driver. What is true here: what
 // was looked for, what usually makes it missing, and how to try the program without it.
 #ifdef KFW_HAVE_RTMIDI
